@@ -1,0 +1,91 @@
+#include "analyzer/driver/driver.h"
+
+#include <cstdio>
+
+#include "analyzer/driver/run_context.h"
+#include "analyzer/process/core_loader.h"
+#include "common/target_word.h"
+#include "platform/console.h"
+#include "platform/file_map.h"
+
+namespace coresift {
+
+const char* bannerText() { return kIs64 ? "== CoreSift64 v2.5 ==\n" : "== CoreSift v3.7 ==\n"; }
+
+namespace {
+
+// Report sections are written by the report writer once it exists; the frame is here.
+void writeReport(RunContext&, std::FILE*) {}
+
+// Hands over to the console or the batch outputs after the report.
+void consoleOrBatch(RunContext& context) {
+    if (context.options.word & opt::kBatch) return;
+    context.console.print(Msg::StartDebuggerPrompt);
+    std::fflush(context.console.out());
+    context.readKey();
+    context.console.print("\n");
+    context.options.word |= opt::kBatch;  // the prompt replaces the final key wait
+}
+
+void cleanupPhases(RunContext& context) {
+    cleanupPhase(context.phase4, context);
+    cleanupPhase(context.phase3, context);
+    cleanupPhase(context.phase2, context);
+    cleanupPhase(context.phase1, context);
+}
+
+// The analysis driver. Returns false when the report could not be created.
+bool analyze(RunContext& context) {
+    const char* reportName = context.console.text(Msg::ReportFileName);
+    std::FILE* report = std::fopen(reportName, "w");
+    if (!report) {
+        context.console.error(Msg::FailToCreate, reportName);
+        return false;
+    }
+    context.console.print(Msg::InitModule);
+    runPhase(context.phase1, context);
+    runPhase(context.phase2, context);
+    runPhase(context.phase3, context);
+    runPhase(context.phase4, context);
+    context.console.print(Msg::CollectExceptionInfo);
+    writeReport(context, report);
+    std::fclose(report);
+    if (!(context.options.word & opt::kNoShellOpen)) context.openWithDesktop(reportName);
+    context.console.print(Msg::AnalysisCompleted);
+    consoleOrBatch(context);
+    cleanupPhases(context);
+    return true;
+}
+
+}  // namespace
+
+int runProgram(RunContext& context, const std::vector<std::string>& args) {
+    context.console.print(bannerText());
+    context.granularityMask = platform::allocationGranularity() - 1;
+
+    int status = 1;
+    switch (parseCommandLine(args, context.options, context.catalog, context.console)) {
+        case CommandLine::Help:
+            status = 0;
+            break;
+        case CommandLine::Error:
+            break;
+        case CommandLine::Run:
+            if (loadCoreDump(context)) {
+                status = analyze(context) ? 0 : 1;
+                teardownProcess(context);
+            }
+            break;
+    }
+
+    context.granularityMask = 0;
+    if (!(context.options.word & opt::kBatch)) {
+        context.console.print(Msg::PressAnyKey);
+        std::fflush(context.console.out());
+        context.readKey();
+    }
+    std::fflush(context.console.out());
+    return status;
+}
+
+}  // namespace coresift

@@ -1,0 +1,5 @@
+list(APPEND ANALYZER_SOURCES
+  driver/console.cpp
+  driver/driver.cpp
+  driver/messages.cpp
+  driver/options.cpp)

@@ -1,0 +1,2 @@
+list(APPEND ANALYZER_SOURCES
+  process/core_loader.cpp)

@@ -1,0 +1,3 @@
+list(APPEND SUPPORT_SOURCES
+  support/run_capture.cpp
+  support/temp_folder.cpp)
