@@ -1,6 +1,8 @@
 #include "analyzer/process/core_loader.h"
 
 #include "analyzer/driver/run_context.h"
+#include "analyzer/process/address_space.h"
+#include "analyzer/process/core_dump.h"
 #include "platform/file_map.h"
 
 namespace coresift {
@@ -23,6 +25,9 @@ bool loadCoreDump(RunContext& context) {
     return false;
 }
 
-void teardownProcess(RunContext&) {}
+void teardownProcess(RunContext& context) {
+    context.core.reset();
+    context.addressSpace.reset();
+}
 
 }  // namespace coresift
