@@ -4,64 +4,76 @@
 
 namespace coresift {
 
-struct RegionIndex::Node {
-    explicit Node(std::size_t* counter) : live(counter) { ++*live; }
-    ~Node() { --*live; }
-    Node(const Node&) = delete;
-    Node& operator=(const Node&) = delete;
+namespace {
 
-    std::size_t* live;  // the index's node count
-    std::vector<Slot> slots;
-};
+constexpr unsigned kLowerLevelBits = 9;
+constexpr std::uintptr_t kTableMark = 1;
+
+bool isTable(std::uintptr_t slot) { return slot & kTableMark; }
+std::uintptr_t* tableOf(std::uintptr_t slot) { return reinterpret_cast<std::uintptr_t*>(slot & ~kTableMark); }
+MapEntry* entryOf(std::uintptr_t slot) { return reinterpret_cast<MapEntry*>(slot); }
+
+}  // namespace
 
 RegionIndex::RegionIndex(unsigned addressBits, unsigned pageShift) {
     unsigned pageBits = addressBits - pageShift;
-    if (pageBits <= 21) {
-        unsigned top = (pageBits >> 1) + 1;
+    if (pageBits <= 20) {
+        unsigned top = (pageBits >> 1) + 1;  // 32-bit addresses, 4 KiB pages: 11 and 9 bits
         levelBits_ = {top, pageBits - top};
     } else {
-        unsigned lower = pageBits / 3;
-        levelBits_ = {pageBits - 2 * lower, lower, lower};
+        unsigned lower = (pageBits - 1) / kLowerLevelBits;
+        levelBits_.push_back(pageBits - lower * kLowerLevelBits);
+        levelBits_.insert(levelBits_.end(), lower, kLowerLevelBits);
     }
     unsigned shift = addressBits;
     for (unsigned bits : levelBits_) {
         shift -= bits;
         shifts_.push_back(shift);
     }
-    top_.resize(std::size_t{1} << levelBits_[0]);
+    top_.assign(std::size_t{1} << levelBits_[0], 0);
 }
 
-RegionIndex::~RegionIndex() = default;
+RegionIndex::~RegionIndex() {
+    for (Slot slot : top_)
+        if (isTable(slot)) freeTable(tableOf(slot), 1);
+}
 
 MapEntry* RegionIndex::find(std::uint64_t address) const {
-    const Slot* slot = &top_[address >> shifts_[0]];
-    for (unsigned level = 1; slot->child; ++level) {
+    Slot slot = top_[address >> shifts_[0]];
+    for (unsigned level = 1; isTable(slot); ++level) {
         std::uint64_t index = (address >> shifts_[level]) & ((std::uint64_t{1} << levelBits_[level]) - 1);
-        slot = &slot->child->slots[index];
+        slot = tableOf(slot)[index];
     }
-    return slot->whole;
+    return entryOf(slot);
 }
 
-std::unique_ptr<RegionIndex::Node> RegionIndex::makeNode(unsigned level, MapEntry* fill) {
-    std::unique_ptr<Node> node(new (std::nothrow) Node(&nodes_));
-    if (!node) return nullptr;
-    try {
-        node->slots.resize(std::size_t{1} << levelBits_[level]);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+RegionIndex::Slot* RegionIndex::makeTable(unsigned level, Slot fill) {
+    std::size_t count = std::size_t{1} << levelBits_[level];
+    Slot* table = new (std::nothrow) Slot[count];
+    if (!table) return nullptr;
+    for (std::size_t i = 0; i < count; ++i) table[i] = fill;
+    ++tables_;
+    return table;
+}
+
+void RegionIndex::freeTable(Slot* table, unsigned level) {
+    if (level + 1 < levels()) {
+        std::size_t count = std::size_t{1} << levelBits_[level];
+        for (std::size_t i = 0; i < count; ++i)
+            if (isTable(table[i])) freeTable(tableOf(table[i]), level + 1);
     }
-    for (Slot& slot : node->slots) slot.whole = fill;
-    return node;
+    delete[] table;
+    --tables_;
 }
 
 bool RegionIndex::assign(std::uint64_t start, std::uint64_t end, MapEntry* entry) {
     if (start >= end) return true;
-    return assignIn(top_, 0, 0, start, end, entry);
+    return assignIn(top_.data(), 0, 0, start, end, entry);
 }
 
-// Enters [start, end) into the slots of one node whose span begins at `base`.
-bool RegionIndex::assignIn(std::vector<Slot>& slots, unsigned level, std::uint64_t base, std::uint64_t start,
-                           std::uint64_t end, MapEntry* entry) {
+// Enters [start, end) into the slots of one table whose span begins at `base`.
+bool RegionIndex::assignIn(Slot* slots, unsigned level, std::uint64_t base, std::uint64_t start, std::uint64_t end,
+                           MapEntry* entry) {
     std::uint64_t span = spanOf(level);
     std::uint64_t first = (start - base) / span;
     std::uint64_t last = (end - 1 - base) / span;
@@ -69,21 +81,21 @@ bool RegionIndex::assignIn(std::vector<Slot>& slots, unsigned level, std::uint64
         Slot& slot = slots[i];
         std::uint64_t slotStart = base + i * span;
         std::uint64_t slotEnd = slotStart + span;
-        bool lastLevel = level + 1 == levels();  // pages: always whole
+        bool lastLevel = level + 1 == levels();  // page slots are always covered whole
         if ((start <= slotStart && end >= slotEnd) || lastLevel) {
-            slot.whole = entry;
-            slot.child.reset();
+            if (isTable(slot)) freeTable(tableOf(slot), level + 1);
+            slot = reinterpret_cast<Slot>(entry);
             continue;
         }
-        if (!slot.child) {
+        if (!isTable(slot)) {
             // The slot's span was one region (or none); its pages keep that until overwritten.
-            slot.child = makeNode(level + 1, slot.whole);
-            if (!slot.child) return false;
-            slot.whole = nullptr;
+            Slot* child = makeTable(level + 1, slot);
+            if (!child) return false;
+            slot = reinterpret_cast<Slot>(child) | kTableMark;
         }
         std::uint64_t from = start > slotStart ? start : slotStart;
         std::uint64_t to = end < slotEnd ? end : slotEnd;
-        if (!assignIn(slot.child->slots, level + 1, slotStart, from, to, entry)) return false;
+        if (!assignIn(tableOf(slot), level + 1, slotStart, from, to, entry)) return false;
     }
     return true;
 }

@@ -1,19 +1,17 @@
 // Page index of the address space: answers "which region holds this address" with a fixed number
 // of table reads, however many regions there are.
 //
-// A radix tree over page numbers. Every slot either names the region that covers the slot's whole
-// span or points to a child node for the next address bits. With 32-bit addresses and 4 KiB pages
-// there are two levels: 2048 top slots (address >> 21) and 512-entry second levels
-// ((address >> 12) & 511). Wider address spaces (39 or 47 bits on AArch64) use three levels of
-// at most 4096 slots each, so a region entered at an odd place costs a few small nodes, never
-// megabytes.
+// A radix tree over page numbers. Every slot holds either the region that covers the slot's whole
+// span (or none) or, marked by bit 0, a child table for the next address bits. With 32-bit
+// addresses and 4 KiB pages there are two levels: 2048 top slots (address >> 21) and 512-entry
+// second levels ((address >> 12) & 511). The wider AArch64 spaces (39 or 47 bits) use 512-entry
+// lower levels below a small top level, as the processor's own translation tables do, so a region
+// entered at an odd place costs a few 4 KiB tables, never megabytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
-
-#include "common/target_word.h"
 
 namespace coresift {
 
@@ -32,31 +30,28 @@ public:
 
     // Makes every page of [start, end) (page-aligned, end <= 2^addressBits) answer `entry`
     // (null clears). Whole spans go into the highest slot that covers them; partial spans get
-    // child nodes. Returns false when memory for a node ran out (pages entered so far keep
+    // child tables. Returns false when memory for a table ran out (pages entered so far keep
     // their new entry).
     bool assign(std::uint64_t start, std::uint64_t end, MapEntry* entry);
 
     unsigned levels() const { return static_cast<unsigned>(levelBits_.size()); }
     unsigned levelBits(unsigned level) const { return levelBits_[level]; }
-    // Child nodes currently allocated (for tests of the layout).
-    std::size_t nodeCount() const { return nodes_; }
+    // Child tables currently allocated (for tests of the layout).
+    std::size_t tableCount() const { return tables_; }
 
 private:
-    struct Node;
-    struct Slot {
-        MapEntry* whole = nullptr;
-        std::unique_ptr<Node> child;
-    };
+    using Slot = std::uintptr_t;  // a MapEntry*, or a child table's address | 1
 
-    bool assignIn(std::vector<Slot>& slots, unsigned level, std::uint64_t base, std::uint64_t start,
-                  std::uint64_t end, MapEntry* entry);
-    std::unique_ptr<Node> makeNode(unsigned level, MapEntry* fill);
+    bool assignIn(Slot* slots, unsigned level, std::uint64_t base, std::uint64_t start, std::uint64_t end,
+                  MapEntry* entry);
+    Slot* makeTable(unsigned level, Slot fill);
+    void freeTable(Slot* table, unsigned level);
     std::uint64_t spanOf(unsigned level) const { return std::uint64_t{1} << shifts_[level]; }
 
-    std::size_t nodes_ = 0;            // declared before the slots: nodes count themselves out
     std::vector<unsigned> levelBits_;  // index bits per level, top first
     std::vector<unsigned> shifts_;     // address shift of each level's index
     std::vector<Slot> top_;
+    std::size_t tables_ = 0;
 };
 
 }  // namespace coresift

@@ -37,17 +37,19 @@ TEST_F(SpaceTest, IndexLayoutOfTheThirtyTwoBitBuild) {
     EXPECT_EQ(index.levelBits(1), 9u);   // 512 second-level entries
     MapEntry entry;
     ASSERT_TRUE(index.assign(0x40001000, 0x40405000, &entry));
-    EXPECT_EQ(index.nodeCount(), 2u);
+    EXPECT_EQ(index.tableCount(), 2u);
     EXPECT_EQ(index.find(0x40300000), &entry);
     // A whole span replaces the second-level array that was there.
     ASSERT_TRUE(index.assign(0x40000000, 0x40200000, &entry));
-    EXPECT_EQ(index.nodeCount(), 1u);
+    EXPECT_EQ(index.tableCount(), 1u);
     EXPECT_EQ(index.find(0x40000000), &entry);
-    // Wider spaces use three small levels.
+    // Wider spaces use 512-entry lower levels.
     coresift::RegionIndex wide(47, 12);
-    EXPECT_EQ(wide.levels(), 3u);
-    EXPECT_EQ(wide.levelBits(0) + wide.levelBits(1) + wide.levelBits(2), 35u);
-    EXPECT_LE(wide.levelBits(1), 12u);
+    EXPECT_EQ(wide.levels(), 4u);
+    EXPECT_EQ(wide.levelBits(0) + wide.levelBits(1) + wide.levelBits(2) + wide.levelBits(3), 35u);
+    EXPECT_EQ(wide.levelBits(3), 9u);
+    EXPECT_EQ(coresift::RegionIndex(39, 12).levels(), 3u);
+    EXPECT_EQ(coresift::RegionIndex(47, 16).levelBits(0), 4u);
 }
 
 TEST_F(SpaceTest, ReadsComeFromTheDumpAndNeverCrossARegionEnd) {
