@@ -10,7 +10,7 @@ done
 start_xvfb() {  # WORK_DIR
   local displayFile="$1/display"
   rm -f "$displayFile"
-  Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>"$displayFile" >/dev/null 2>&1 &
+  Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp -noreset 4>"$displayFile" >/dev/null 2>&1 &
   XVFB_PID=$!
   for _ in $(seq 100); do
     [ -s "$displayFile" ] && break
