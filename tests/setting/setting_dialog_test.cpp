@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "setting/setting_dialog.h"
@@ -171,50 +170,89 @@ TEST(SettingDialog, SelectionsMapToBits) {
     EXPECT_EQ(setting::applySelections(0xFFFFFFFFu, none), 0xFFFFFC0Fu);
 }
 
-// The Windows resource script carries the same ids, texts and order as the dialog's logic.
-TEST(SettingDialog, TheResourceScriptAgreesWithTheLogic) {
-    std::ifstream in(std::string(FERROVANE_SOURCE_DIR) + "/setting/win32/setting.rc");
-    ASSERT_TRUE(in) << "setting.rc not found";
+// Splits a resource-script statement such as `LTEXT "Label", IDC_STATIC, 14, 16, 110, 8` into its
+// keyword, its quoted text (if any) and its comma-separated fields.
+struct Statement {
+    std::string keyword, text;
+    std::vector<std::string> fields;
+};
+
+Statement parseStatement(const std::string& line) {
+    Statement statement;
+    std::istringstream in(line);
+    in >> statement.keyword;
+    std::string rest;
+    std::getline(in, rest);
+    std::size_t open = rest.find('"');
+    if (open != std::string::npos) {
+        std::size_t close = rest.find('"', open + 1);
+        statement.text = rest.substr(open + 1, close - open - 1);
+        rest = rest.substr(close + 1);
+    }
+    std::istringstream fields(rest);
+    for (std::string field; std::getline(fields, field, ',');) {
+        field.erase(0, field.find_first_not_of(" \t"));
+        field.erase(field.find_last_not_of(" \t") + 1);
+        if (!field.empty()) statement.fields.push_back(field);
+    }
+    return statement;
+}
+
+std::string readSource(const std::string& relative) {
+    std::ifstream in(std::string(FERROVANE_SOURCE_DIR) + "/" + relative);
     std::stringstream text;
     text << in.rdbuf();
-    const std::string rc = text.str();
-    EXPECT_NE(rc.find("DIALOGEX 0, 0, 226, 150"), std::string::npos);
-    EXPECT_NE(rc.find(std::string("CAPTION \"") + setting::kDialogTitle + "\""), std::string::npos);
-    EXPECT_NE(rc.find(std::string("CAPTION \"") + setting::kAboutTitle + "\""), std::string::npos);
-    EXPECT_NE(rc.find(std::string("\"") + setting::kAboutVersion + "\""), std::string::npos);
-    EXPECT_NE(rc.find(std::string("\"") + setting::kAboutSecondLine + "\""), std::string::npos);
-    EXPECT_NE(rc.find(std::string("\"") + setting::kAboutMenuItem + "\""), std::string::npos);
+    return text.str();
+}
 
-    std::ifstream header(std::string(FERROVANE_SOURCE_DIR) + "/setting/win32/resource.h");
-    std::stringstream defines;
-    defines << header.rdbuf();
+// The Windows resource script carries the same ids, texts and order as the dialog's logic.
+TEST(SettingDialog, TheResourceScriptAgreesWithTheLogic) {
+    const std::string rc = readSource("setting/win32/setting.rc");
+    ASSERT_FALSE(rc.empty()) << "setting.rc not found";
+    EXPECT_NE(rc.find("DIALOGEX 0, 0, 226, 150"), std::string::npos);
+    for (const char* text : {setting::kDialogTitle, setting::kAboutTitle, setting::kAboutVersion,
+                             setting::kAboutSecondLine, setting::kAboutMenuItem})
+        EXPECT_NE(rc.find(std::string("\"") + text + "\""), std::string::npos) << text;
+
     std::map<std::string, int> ids;
-    std::regex define("#define (IDC_\\w+|IDM_ABOUTBOX) (0x[0-9A-Fa-f]+|\\d+)");
-    std::string h = defines.str();
-    for (auto it = std::sregex_iterator(h.begin(), h.end(), define); it != std::sregex_iterator(); ++it)
-        ids[(*it)[1]] = std::stoi((*it)[2], nullptr, 0);
+    std::istringstream header(readSource("setting/win32/resource.h"));
+    for (std::string line; std::getline(header, line);) {
+        std::istringstream words(line);
+        std::string define, name, value;
+        if (words >> define >> name >> value && define == "#define" && value[0] != '(')
+            ids[name] = std::stoi(value, nullptr, 0);
+    }
     EXPECT_EQ(ids["IDM_ABOUTBOX"], static_cast<int>(setting::kAboutCommand));
 
-    // Rows: each label followed by its list, top to bottom in the logic's order.
-    std::regex row("LTEXT\\s+\"([^\"]+)\", IDC_STATIC, \\d+, (\\d+),[^\\n]*\\n\\s*COMBOBOX\\s+(IDC_\\w+),");
+    // Rows: each label followed by its list, top to bottom in the logic's order; then OK at the
+    // left and Cancel at the right, below the rows.
     std::vector<std::pair<std::string, int>> rows;
-    int lastTop = -1;
-    for (auto it = std::sregex_iterator(rc.begin(), rc.end(), row); it != std::sregex_iterator(); ++it) {
-        rows.push_back({(*it)[1], ids.at((*it)[3])});
-        int top = std::stoi((*it)[2]);
-        EXPECT_GT(top, lastTop);
-        lastTop = top;
+    std::string label;
+    int lastTop = -1, okLeft = -1, okTop = -1, cancelLeft = -1;
+    std::istringstream lines(rc.substr(rc.find("IDD_SETTING_DIALOG DIALOGEX")));
+    for (std::string line; std::getline(lines, line) && line != "END";) {
+        Statement s = parseStatement(line);
+        if (s.keyword == "LTEXT") {
+            label = s.text;
+            int top = std::stoi(s.fields.at(2));
+            EXPECT_GT(top, lastTop) << label;
+            lastTop = top;
+        } else if (s.keyword == "COMBOBOX") {
+            rows.push_back({label, ids.at(s.fields.at(0))});
+        } else if (s.keyword == "DEFPUSHBUTTON" && s.text == "OK") {
+            okLeft = std::stoi(s.fields.at(1));
+            okTop = std::stoi(s.fields.at(2));
+        } else if (s.keyword == "PUSHBUTTON" && s.text == "Cancel") {
+            cancelLeft = std::stoi(s.fields.at(1));
+        }
     }
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(setting::kRowCount));
     for (int i = 0; i < setting::kRowCount; ++i) {
         EXPECT_EQ(rows[i].first, setting::kRows[i].label);
         EXPECT_EQ(rows[i].second, setting::kRows[i].controlId);
     }
-    std::smatch ok, cancel;
-    ASSERT_TRUE(std::regex_search(rc, ok, std::regex("DEFPUSHBUTTON\\s+\"OK\", IDOK, (\\d+), (\\d+)")));
-    ASSERT_TRUE(std::regex_search(rc, cancel, std::regex("PUSHBUTTON\\s+\"Cancel\", IDCANCEL, (\\d+), (\\d+)")));
-    EXPECT_LT(std::stoi(ok[1]), std::stoi(cancel[1]));  // OK at the left
-    EXPECT_GT(std::stoi(ok[2]), lastTop);               // below the rows
+    EXPECT_LT(okLeft, cancelLeft);
+    EXPECT_GT(okTop, lastTop);
 }
 
 }  // namespace
