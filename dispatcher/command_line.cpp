@@ -1,28 +1,14 @@
 #include "dispatcher/command_line.h"
 
 #include <climits>
+
+#include "common/decimal.h"
 #include <cstdio>
 
 #include "dispatcher/option_word.h"
 #include "platform/process.h"
 
 namespace dispatcher {
-
-int readDecimal(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
 
 namespace {
 
@@ -61,7 +47,7 @@ void applyLanguage(const std::string& value, DispatchContext& context) {
 
 // The bits are added to the word; a language field in them replaces the word's.
 void applyExt(const std::string& value, DispatchContext& context) {
-    auto bits = static_cast<std::uint32_t>(readDecimal(value));
+    auto bits = static_cast<std::uint32_t>(common::readDecimal(value));
     std::uint32_t& word = context.settings.word;
     if (bits & opt::kLanguageMask) word &= ~opt::kLanguageMask;
     word |= bits;

@@ -20,8 +20,5 @@ enum class CommandLine {
 // Stops at -setup, -uninstall, -h and the first error (printed).
 CommandLine parseCommandLine(const std::vector<std::string>& args, DispatchContext& context);
 
-// Reads a decimal integer as the C library's atoi does (leading blanks, a sign, digits up to the
-// first other character; none gives 0), saturating instead of overflowing.
-int readDecimal(const std::string& text);
 
 }  // namespace dispatcher
