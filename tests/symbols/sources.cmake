@@ -1,4 +1,7 @@
 list(APPEND SUPPORT_SOURCES
   symbols/elf_builder.cpp)
 list(APPEND WIDTH_TEST_SOURCES
-  symbols/elf_header_test.cpp)
+  symbols/elf_compressed_test.cpp
+  symbols/elf_header_test.cpp
+  symbols/elf_notes_test.cpp
+  symbols/elf_tables_test.cpp)
