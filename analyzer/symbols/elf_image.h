@@ -239,7 +239,8 @@ public:
     int forEachNote(Console& console, const std::function<int(const Note&)>& visit) const;
     // The GNU build-id as lowercase hexadecimal (at most 20 bytes; a longer one is cut with
     // message "build-id(%d) is too long"), searched in EVERY PT_NOTE segment (Android libraries
-    // keep it in the first of two). Empty when there is none or it is empty.
+    // keep it in the first of two), then, when the segments hold none, in the SHT_NOTE sections
+    // (files whose program headers do not cover their notes). Empty when there is none.
     std::string buildId(Console& console) const;
 
     // --- Symbols ---

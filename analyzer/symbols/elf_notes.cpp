@@ -73,7 +73,13 @@ std::string ElfImage::buildId(Console& console) const {
         auto p = segment(i);
         if (!p || p->type != elf::kPtNote) continue;
         auto bytes = noteSegmentBytes(console, *p);
-        if (bytes && walkNotes(*bytes, visit)) break;
+        if (bytes && walkNotes(*bytes, visit)) return id;
+    }
+    for (std::uint32_t i = 0; i < sectionCount(); ++i) {
+        auto s = section(i);
+        if (!s || s->type != elf::kShtNote) continue;
+        auto bytes = view(s->offset, s->size);
+        if (bytes && walkNotes(*bytes, visit)) return id;
     }
     return id;
 }
