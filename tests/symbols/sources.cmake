@@ -7,6 +7,7 @@ list(APPEND WIDTH_TEST_SOURCES
   symbols/elf_compressed_test.cpp
   symbols/elf_fixture_test.cpp
   symbols/elf_header_test.cpp
+  symbols/elf_malformed_test.cpp
   symbols/elf_notes_test.cpp
   symbols/elf_tables_test.cpp)
 
