@@ -22,10 +22,13 @@ std::vector<fs::path> filesIn(const fs::path& folder) {
 }
 
 // Unpacks a .gz, .bz2 or .xz file into the scratch folder (once); other files are used in place.
+// Nothing when the file is packed and there is no unpacker.
 fs::path unpacked(const fs::path& file, const std::string& prefix) {
     static const std::map<std::string, std::string> kTools = {{".gz", "gzip"}, {".bz2", "bzip2"}, {".xz", "xz"}};
     auto tool = kTools.find(file.extension().string());
     if (tool == kTools.end()) return file;
+    // The unpackers are the host's programs, present where binutils is (not under wine).
+    if (readelfProgram().empty()) return {};
     fs::path target = scratchFolder() / (prefix + "-" + file.stem().string());
     if (!fs::exists(target))
         runCommandInto(tool->second + " -dc " + shellQuote(file.string()), target.string());
@@ -36,7 +39,7 @@ void addSet(std::vector<FixtureFile>& out, coresift::ElfClass elfClass, const st
             const std::vector<fs::path>& files, const std::string& prefix) {
     for (const fs::path& file : files) {
         fs::path path = unpacked(file, prefix + "-" + file.parent_path().filename().string());
-        if (isElfOf(path, elfClass)) out.push_back({set, file.parent_path().filename().string() + "/" + file.filename().string(), path});
+        if (!path.empty() && isElfOf(path, elfClass)) out.push_back({set, file.parent_path().filename().string() + "/" + file.filename().string(), path});
     }
 }
 
