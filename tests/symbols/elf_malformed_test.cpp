@@ -2,7 +2,6 @@
 // corrupted variants of real files. Each gives a clear message or opens, and every read
 // operation on what opened stays safe (this file runs under AddressSanitizer in scripts/test).
 #include <random>
-#include <regex>
 #include <sstream>
 
 #include "tests/support/temp_folder.h"
@@ -25,13 +24,22 @@ Bytes fileBytes(const fs::path& path) {
     return Bytes(text.begin(), text.end());
 }
 
+bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+bool endsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
 // Every message the reader may print about a damaged file.
 bool isReaderMessage(const std::string& line) {
-    static const std::regex kForms(
-        "Warning: .* fail to map .*|Error: File .* damaged|Error: '.*' isn't .* ELF file.*|"
-        "Error: Don't support .* format of ELF file\\(.*\\)|Error: DON't support compress section: -?[0-9]+|"
-        "Error: Fail to unzip .*|Error: build-id\\([0-9]+\\) is too long|Error: Out of memory");
-    return std::regex_match(line, kForms);
+    return (startsWith(line, "Warning: ") && has(line, " fail to map ")) ||
+           (startsWith(line, "Error: File ") && endsWith(line, " damaged")) ||
+           (startsWith(line, "Error: '") && has(line, "' isn't ") && endsWith(line, " ELF file")) ||
+           (startsWith(line, "Error: Don't support ") && has(line, " format of ELF file(")) ||
+           (startsWith(line, "Error: DON't support compress section: ") &&
+            line.find_first_not_of("-0123456789", 39) == std::string::npos) ||
+           startsWith(line, "Error: Fail to unzip ") ||
+           (startsWith(line, "Error: build-id(") && endsWith(line, ") is too long")) || line == "Error: Out of memory";
 }
 
 class ElfMalformed : public testing::Test {
