@@ -77,12 +77,12 @@ std::uint32_t ElfBuilder::addSection(const std::string& name, std::uint32_t sect
     return static_cast<std::uint32_t>(sections_.size() - 1);
 }
 
-std::uint32_t ElfBuilder::addSymbols(const std::vector<SymbolSpec>& symbols, std::uint32_t tableType,
+std::uint32_t ElfBuilder::addSymbols(const std::vector<SymbolEntry>& symbols, std::uint32_t tableType,
                                      std::uint32_t firstGlobal) {
     Bytes strings{0};
     Bytes entries;
     Writer w{entries, is64(class_)};
-    auto addEntry = [&](std::uint32_t nameOffset, const SymbolSpec& s) {
+    auto addEntry = [&](std::uint32_t nameOffset, const SymbolEntry& s) {
         w.u32(nameOffset);
         if (is64(class_)) {
             w.u8(s.info), w.u8(0), w.u16(s.shndx), w.u64(s.value), w.u64(s.size);
@@ -91,7 +91,7 @@ std::uint32_t ElfBuilder::addSymbols(const std::vector<SymbolSpec>& symbols, std
             w.u8(s.info), w.u8(0), w.u16(s.shndx);
         }
     };
-    addEntry(0, SymbolSpec{"", 0, 0, 0, 0});
+    addEntry(0, SymbolEntry{"", 0, 0, 0, 0});
     for (const auto& s : symbols) {
         auto offset = static_cast<std::uint32_t>(strings.size());
         strings.insert(strings.end(), s.name.begin(), s.name.end());

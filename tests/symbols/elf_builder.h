@@ -15,7 +15,7 @@ namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct SymbolSpec {
+struct SymbolEntry {
     std::string name;
     std::uint64_t value = 0, size = 0;
     std::uint8_t info = 0x12;  // global function
@@ -39,7 +39,7 @@ public:
                              std::uint64_t flags = 0, std::uint64_t addr = 0, std::uint32_t link = 0,
                              std::uint32_t info = 0, std::uint64_t nobitsSize = 0);
     // Adds .symtab (or .dynsym) with its string table; returns the symbol table's index.
-    std::uint32_t addSymbols(const std::vector<SymbolSpec>& symbols, std::uint32_t type = coresift::elf::kShtSymtab,
+    std::uint32_t addSymbols(const std::vector<SymbolEntry>& symbols, std::uint32_t type = coresift::elf::kShtSymtab,
                              std::uint32_t firstGlobal = 1);
     // A program header covering a section's bytes, or an explicit one.
     void addSegmentForSection(std::uint32_t type, std::uint32_t sectionIndex, std::uint32_t flags = 4,

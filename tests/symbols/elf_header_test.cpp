@@ -2,6 +2,7 @@
 // file images and in-memory images.
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_folder.h"
 #include "tests/symbols/elf_test_support.h"
 
 namespace {
@@ -230,6 +231,20 @@ TEST_P(ElfHeader, MappedFilesAreSharedByTheirImages) {
     EXPECT_EQ(file.use_count(), 1);
     EXPECT_FALSE(MappedFile::open("/nonexistent/libfoo.so"));
     EXPECT_EQ(run.out(), "");
+}
+
+TEST_P(ElfHeader, SymbolFilesOpenedFromDiskAreAnnouncedByBaseName) {
+    testsupport::TempFolder folder;
+    Bytes bytes = ElfBuilder(GetParam()).build();
+    folder.write("system/lib/libfoo.so", std::string(bytes.begin(), bytes.end()));
+    auto file = MappedFile::openAnnounced(console(), (folder.path() / "system/lib/libfoo.so").string());
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size(), bytes.size());
+    EXPECT_EQ(run.out(), "Loading libfoo.so ...\n");
+    EXPECT_TRUE(ElfImage::open(console(), file, elf::kSymbolFileTypes, GetParam()));
+    EXPECT_FALSE(MappedFile::openAnnounced(console(), (folder.path() / "missing.so").string()));  // silent
+    EXPECT_EQ(run.out(), "Loading libfoo.so ...\n");
+    EXPECT_EQ(run.err(), "");
 }
 
 FERROVANE_BOTH_ELF_CLASSES(ElfHeader);

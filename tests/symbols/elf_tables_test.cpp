@@ -6,7 +6,7 @@ namespace {
 using coresift::ProgramHeader;
 using testsupport::Bytes;
 using testsupport::ElfBuilder;
-using testsupport::SymbolSpec;
+using testsupport::SymbolEntry;
 namespace elf = coresift::elf;
 
 class ElfTables : public testsupport::ElfClassTest {};
@@ -103,7 +103,8 @@ TEST_P(ElfTables, SymbolsWithNamesValuesAndBinding) {
     ElfBuilder b(GetParam());
     b.addSection(".text", elf::kShtProgbits, Bytes(16, 0), 6, 0x1000);
     std::uint64_t big = wide() ? 0xFFFFFF8000001000ull : 0x80001000u;
-    b.addSymbols({{"local_helper", 0x1000, 4, 0x02, 2}, {"main", 0x1004, 12, 0x12, 2}, {"", big, 0, 0x10, 0}}, elf::kShtSymtab, 2);
+    std::uint32_t symtab = b.addSymbols({{"local_helper", 0x1000, 4, 0x02, 2}, {"main", 0x1004, 12, 0x12, 2}, {"", big, 0, 0x10, 0}},
+                                        elf::kShtSymtab, 2);
     auto image = open(b.build());
     ASSERT_TRUE(image);
     ASSERT_TRUE(image->symtabIndex());
@@ -111,6 +112,9 @@ TEST_P(ElfTables, SymbolsWithNamesValuesAndBinding) {
     ASSERT_EQ(table.count(), 4u);
     EXPECT_EQ(table.firstGlobal(), 2u);
     EXPECT_EQ(table.size(), 4u * (wide() ? 24 : 16));
+    EXPECT_EQ(table.offset(), b.sectionOffset(symtab));
+    EXPECT_EQ(table.stringsOffset(), b.sectionOffset(symtab - 1));  // .strtab is added just before
+    EXPECT_EQ(table.stringsSize(), 20u);  // "\0local_helper\0main\0" and a NUL for the unnamed symbol
     auto main = table.at(2);
     ASSERT_TRUE(main);
     EXPECT_EQ(main->name, "main");
