@@ -35,3 +35,12 @@ if(NOT CMAKE_CROSSCOMPILING)
 endif()
 set_source_files_properties(symbols/readelf_oracle.cpp PROPERTIES
   COMPILE_DEFINITIONS "FERROVANE_READELF=\"${FERROVANE_READELF}\"")
+
+# The developer tool on one of the cross-compiled files.
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME program.elfdump.libfixture COMMAND elfdump -s -m ${ELF_FIXTURE_DIR}/arm64/libfixture_mini.so)
+  set_tests_properties(program.elfdump.libfixture PROPERTIES
+    PASS_REGULAR_EXPRESSION "ELF64 type 3.*build-id: [0-9a-f]+\n.*\\.gnu_debugdata \\.symtab: [0-9]+ symbols.* frame_dummy\n")
+  add_test(NAME program.elfdump.usage COMMAND elfdump)
+  set_tests_properties(program.elfdump.usage PROPERTIES WILL_FAIL TRUE)
+endif()
