@@ -1,0 +1,11 @@
+# Instruction decoding: the normalized operation form, the A32/T32 (CoreSift) and A64 (CoreSift64)
+# front-ends, the printer, linker stubs.
+list(APPEND ANALYZER_SOURCES
+  decode/a32_decoder.cpp
+  decode/t32_decoder.cpp
+  decode/t32_wide.cpp
+  decode/a64_decoder.cpp
+  decode/a64_data_processing.cpp
+  decode/a64_load_store.cpp
+  decode/printer.cpp
+  decode/linker_stub.cpp)
