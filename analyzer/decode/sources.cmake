@@ -7,5 +7,7 @@ list(APPEND ANALYZER_SOURCES
   decode/a64_decoder.cpp
   decode/a64_data_processing.cpp
   decode/a64_load_store.cpp
+  decode/effects.cpp
+  decode/it_block.cpp
   decode/printer.cpp
   decode/linker_stub.cpp)
