@@ -147,7 +147,7 @@ unsigned extraLoadStore(std::uint32_t w, std::uint32_t op, const Visitor& v, voi
         const std::int64_t offset = (bits(w, 11, 8) << 4) | bits(w, 3, 0);
         return v.onLoadStore(op, list.r, rn, kRegNone, up ? offset : -offset, c);
     }
-    if (bits(w, 11, 8)) return v.onUndefined(w, 0, c);
+    // bits 11..8 should be zero; like the architecture's decoders, other values are still read
     return v.onLoadStore(op | (up ? 0 : op::kSubtract), list.r, rn, bits(w, 3, 0), 0, c);
 }
 

@@ -47,6 +47,7 @@ unsigned onDataProcessing(std::uint32_t op, unsigned rd, unsigned rn, unsigned r
         }
     }
     if (cls == DpClass::Bfxil) read(e, rd);
+    if (cls == DpClass::Adrp) read(e, kRegPc);
     if (rd == kRegPc) e.branches = true;
     if (has(op, op::kSetFlags)) e.writesFlags = true;
     if (has(op, op::kCarry) && cls != DpClass::Csel) e.readsFlags = true;
@@ -62,7 +63,10 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
     const bool load = has(op, op::kLoad);
     read(e, base);
     if (isConditional(op)) e.readsFlags = true;
-    if (variant == Variant::Prefetch) return 0;
+    if (variant == Variant::Prefetch) {
+        read(e, index);
+        return 0;
+    }
     if (has(op, op::kWriteBack)) write(e, base);
     if (variant == Variant::TableBranch) {
         read(e, index);

@@ -516,7 +516,7 @@ struct Printer {
         }
         if (has(op, op::kSignExtend)) out.put('S');
         const unsigned element = elementSizeOf(op);
-        if (!vector && element != sizeOf(op) && variant != Variant::Prefetch && element <= kQuad)
+        if (!vector && element != sizeOf(op) && variant != Variant::Prefetch && variant != Variant::Tag && element <= kQuad)
             out.put(kElementLetters[element]);
         condition(op);
 

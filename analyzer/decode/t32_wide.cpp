@@ -262,6 +262,7 @@ unsigned registerForms(std::uint32_t w, std::uint32_t op, const Visitor& v, void
         return dp(v, c, op, rd, rn, rm, extendField(width, 0, 32));
     }
     if (bits(h2, 7, 6) != 2) return v.onUndefined(w, 1, c);  // parallel add/subtract
+    if (bits(h1, 7, 6) != 2) return v.onUndefined(w, bits(h1, 6, 5) == 2 ? 1 : 0, c);  // CRC32
     const unsigned op1 = bits(h1, 5, 4), op2 = bits(h2, 5, 4);
     if (op1 == 1 && op2 < 3) {
         if (rn != rm) return v.onUndefined(w, 0, c);

@@ -195,6 +195,33 @@ void repairRegisterEffects(csh h, const cs_insn& insn, bool a64, const std::stri
         setBit(m.read, m.vectorRead, regOf(0, vector), vector);
     }
     if (m.cls == "bl") m.written |= std::uint64_t{1} << (a64 ? 30 : 14);
+    if (m.cls == "ret" && count == 0) m.read |= std::uint64_t{1} << (a64 ? 30 : 14);
+    if (m.cls == "load" && count == 2 && a64 && insn.detail->arm64.operands[1].type == ARM64_OP_IMM)
+        m.read |= std::uint64_t{1} << kPc;  // literal load
+    // Compares name no destination: a first operand capstone marks as written is read.
+    if (isOneOf(m.cls, {"cmp", "cmn", "tst", "teq"})) {
+        m.read |= m.written;
+        m.written = 0;
+    }
+    // The destination of a data-processing form is written; it is read only when it is also a
+    // source (capstone marks the destinations of MOVZ/MOVN and UBFM/SBFM aliases as read).
+    const bool dataProcessing = isOneOf(m.cls, {"add", "sub", "adc", "sbc", "rsb", "rsc", "and", "bic", "orr", "orn",
+                                               "eor", "eon", "mvn", "mov", "neg", "shift", "bitfield", "extr", "adr",
+                                               "adrp", "csel", "rev", "clz", "mul", "div"});
+    if (dataProcessing && count && isReg(0)) {
+        bool vector = false;
+        const int destination = regOf(0, vector);
+        if (destination >= 0 && !vector) {
+            m.written |= std::uint64_t{1} << destination;
+            bool source = false;
+            for (unsigned k = 1; k < count; ++k) {
+                bool v2 = false;
+                if (isReg(k) && regOf(k, v2) == destination) source = true;
+            }
+            const bool readsDestination = isOneOf(base, {"bfi", "bfxil", "bfm", "bfc", "movk", "movt", "umlal", "smlal"});
+            if (!source && !readsDestination) m.read &= ~(std::uint64_t{1} << destination);
+        }
+    }
     // Operands without access flags: a destination first, sources after it.
     const bool writesFirst = !isOneOf(m.cls, {"store", "storem", "cmp", "cmn", "tst", "teq", "ccmp", "cbz", "tbz",
                                               "br", "ret", "bl", "prefetch", "tb"});
@@ -362,7 +389,7 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
         ((encoding & 0x0FFF0FFF) == 0x049D0004 || (encoding & 0x0FFF0FFF) == 0x052D0004))
         m.cls = base == "pop" ? "load" : "store";
     if (m.cls == "other:bx") m.cls = std::strcmp(insn->op_str, "lr") == 0 ? "ret" : "br";
-    if (base == "udf") {
+    if (base == "udf" || base == "trap") {  // permanently undefined encodings
         m = Meaning();
         return m;
     }
@@ -373,7 +400,7 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
     const char* firstRegister = nullptr;
     int memoryOperand = -1;
     std::int64_t lastImmediate = 0;
-    bool hasImmediate = false, secondIsRegister = false;
+    bool hasImmediate = false;
     int registerOperands = 0;
     for (unsigned k = 0; k < count; ++k) {
         if (a64) {
@@ -381,7 +408,7 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
             if (op.type == ARM64_OP_REG) {
                 if (!firstRegister) firstRegister = cs_reg_name(h, op.reg);
                 ++registerOperands;
-                if (k >= 1) secondIsRegister = true;
+
             } else if (op.type == ARM64_OP_IMM || op.type == ARM64_OP_CIMM) {
                 hasImmediate = true;
                 lastImmediate = op.imm;
@@ -394,7 +421,7 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
             if (op.type == ARM_OP_REG) {
                 if (!firstRegister) firstRegister = cs_reg_name(h, static_cast<unsigned>(op.reg));
                 ++registerOperands;
-                if (k >= 1 && memoryOperand < 0) secondIsRegister = true;
+
             } else if (op.type == ARM_OP_IMM || op.type == ARM_OP_PIMM || op.type == ARM_OP_CIMM) {
                 hasImmediate = true;
                 lastImmediate = op.subtracted ? -static_cast<std::int64_t>(op.imm) : op.imm;
@@ -406,12 +433,22 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
     const bool dpClass = isOneOf(m.cls, {"add", "sub", "rsb", "rsc", "adc", "sbc", "and", "bic", "orr", "orn", "eor",
                                          "eon", "mvn", "mov", "cmp", "cmn", "tst", "teq", "neg"});
     const bool a32Width = !a64 || (firstRegister && firstRegister[0] == 'w');
-    if (dpClass && hasImmediate && !(a64 && secondIsRegister && m.cls != "mov")) {
+    if (dpClass && hasImmediate) {
         m.hasImmediate = true;
-        m.immediate = static_cast<std::uint64_t>(lastImmediate) & (a32Width ? 0xFFFFFFFFull : ~0ull);
+        std::uint64_t value = static_cast<std::uint64_t>(lastImmediate);
+        if (base == "movn") value = ~value;  // capstone shows MOVN's encoded value
+        m.immediate = value & (a32Width ? 0xFFFFFFFFull : ~0ull);
     }
     repairRegisterEffects(h, *insn, a64, base, m);
-    if (m.cls == "add" && m.hasImmediate && m.immediate == 0 && registerOperands == 2) m.cls = "mov";
+    if (m.cls == "add" && m.hasImmediate && m.immediate == 0 && registerOperands <= 2) m.cls = "mov";
+    // ORR/ORN from the zero register are MOV/MVN.
+    if (a64 && (m.cls == "orr" || m.cls == "orn") && count >= 2 && insn->detail->arm64.operands[1].type == ARM64_OP_REG &&
+        (insn->detail->arm64.operands[1].reg == ARM64_REG_XZR || insn->detail->arm64.operands[1].reg == ARM64_REG_WZR))
+        m.cls = m.cls == "orr" ? "mov" : "mvn";
+    if (a64 && m.cls == "add" && count == 3 && insn->detail->arm64.operands[2].type == ARM64_OP_REG &&
+        (insn->detail->arm64.operands[2].reg == ARM64_REG_XZR || insn->detail->arm64.operands[2].reg == ARM64_REG_WZR))
+        m.cls = "mov";  // adding the zero register moves
+    if (a64 && base == "hint" && hasImmediate && (lastImmediate == 6 || lastImmediate == 7)) m.cls = "system:nop";
     // ADD/SUB from the PC with an immediate is ADR.
     if (!a64 && (m.cls == "add" || m.cls == "sub") && hasImmediate && registerOperands == 2 &&
         insn->detail->arm.operands[1].type == ARM_OP_REG) {
@@ -495,8 +532,15 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
             m.hasTarget = true;
             m.target = static_cast<std::uint64_t>(lastImmediate);
         }
-        if (m.cls != "loadm" && m.cls != "storem" && m.cls != "prefetch" && m.cls != "tb")
-            m.elementBytes = elementBytes(base, a64, firstRegister);
+        if (m.cls != "loadm" && m.cls != "storem" && m.cls != "prefetch" && m.cls != "tb") {
+            // Exclusive stores name their status register first; the transfer register follows.
+            const bool statusFirst = a64 && m.cls == "store" && (startsWith(base, "stxr") || startsWith(base, "stlxr") ||
+                                                                 startsWith(base, "stxp") || startsWith(base, "stlxp"));
+            const char* transfer = firstRegister;
+            if (statusFirst && count >= 2 && insn->detail->arm64.operands[1].type == ARM64_OP_REG)
+                transfer = cs_reg_name(h, insn->detail->arm64.operands[1].reg);
+            m.elementBytes = elementBytes(base, a64, transfer);
+        }
     }
     return m;
 }

@@ -18,9 +18,12 @@ std::vector<CodeRange> codeRanges(const ElfFile& elf, const char* sectionName) {
     bool haveMappingSymbols = false;
     const std::vector<Symbol> symbols = elf.symbols();
     for (const Symbol& s : symbols) {
-        if (s.name.size() >= 2 && s.name[0] == '$' && (s.name.size() == 2 || s.name[2] == '.') &&
-            std::string("atdx").find(s.name[1]) != std::string::npos && s.value >= start && s.value < end) {
-            marks[s.value] = s.name[1];
+        // "$a", "$t.1", ... (Android's linker renames its own to "__dl_$t.1").
+        std::string name = s.name;
+        if (name.rfind("__dl_", 0) == 0) name = name.substr(5);
+        if (name.size() >= 2 && name[0] == '$' && (name.size() == 2 || name[2] == '.') &&
+            std::string("atdx").find(name[1]) != std::string::npos && s.value >= start && s.value < end) {
+            marks[s.value] = name[1];
             haveMappingSymbols = true;
         }
     }
