@@ -137,7 +137,7 @@ unsigned extraLoadStore(std::uint32_t w, std::uint32_t op, const Visitor& v, voi
     if (kind == 1) {
         op |= withElement(kHalf) | (load ? op::kLoad : 0);
     } else if (!load) {  // LDRD (kind 2), STRD (kind 3)
-        if (unprivileged || (rt & 1) || rt == 14) return v.onUndefined(w, 0, c);
+        if (unprivileged || rt == 15) return v.onUndefined(w, 0, c);  // an odd Rt is read as the pair it names
         op |= withElement(kWord) | (kind == 2 ? op::kLoad : 0);
         list.add(rt + 1);
     } else {

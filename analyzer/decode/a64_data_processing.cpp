@@ -100,7 +100,9 @@ unsigned bitfield(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) 
     const unsigned rd = zrOr(bits(w, 4, 0)), rn = zrOr(bits(w, 9, 5));
     op |= sizeTemplate(sf);
     if (opc == 1) return dp(v, c, op | withClass(DpClass::Bfxil), rd, rn, kRegNone, bitField(immr, imms));
-    // SBFM/UBFM: a move of the described field of rn (LSL, LSR, ASR, extends, UBFX, ...).
+    // SBFM/UBFM: a move of the described field of rn (LSL, LSR, ASR, extends, UBFX, ...); any
+    // field of the zero register is 0.
+    if (rn == kRegNone) return dp(v, c, op | withClass(DpClass::Add), rd, kRegNone, kRegNone, 0);
     op |= withClass(DpClass::Add) | withShift(Shift::Field);
     if (opc == 0) op |= op::kSigned;
     return dp(v, c, op, rd, kRegNone, rn, bitField(immr, imms));
@@ -135,9 +137,17 @@ bool shiftedOperand(std::uint32_t w, bool allowRor, std::uint32_t& op, std::uint
     return true;
 }
 
+// A shifted or extended zero register is the value 0: no register and a zero immediate.
+void zeroRegisterOperand(std::uint32_t w, std::uint32_t& op, std::uint64_t& field) {
+    if (bits(w, 20, 16) != 31) return;
+    op &= ~(withShift(Shift::Field) | op::kSigned);
+    field = 0;
+}
+
 unsigned logicalRegister(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) {
     std::uint64_t field;
     if (!shiftedOperand(w, true, op, field)) return v.onUndefined(w, 0, c);
+    zeroRegisterOperand(w, op, field);
     static constexpr DpClass kClasses[4] = {DpClass::And, DpClass::Orr, DpClass::Eor, DpClass::And};
     const unsigned opc = bits(w, 30, 29);
     op |= sizeTemplate(bit(w, 31)) | withClass(kClasses[opc]);
@@ -149,6 +159,7 @@ unsigned logicalRegister(std::uint32_t w, std::uint32_t op, const Visitor& v, vo
 unsigned addSubShifted(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) {
     std::uint64_t field;
     if (!shiftedOperand(w, false, op, field)) return v.onUndefined(w, 0, c);
+    zeroRegisterOperand(w, op, field);
     op |= sizeTemplate(bit(w, 31)) | withClass(DpClass::Add);
     if (bit(w, 30)) op |= op::kSubtract;
     if (bit(w, 29)) op |= op::kSetFlags;
@@ -163,7 +174,8 @@ unsigned addSubExtended(std::uint32_t w, std::uint32_t op, const Visitor& v, voi
     if (bit(w, 30)) op |= op::kSubtract;
     if (setFlags) op |= op::kSetFlags;
     if (option & 4) op |= op::kSigned;
-    const std::uint64_t field = extendField(8u << (option & 3), amount, regBits(sf));
+    std::uint64_t field = extendField(8u << (option & 3), amount, regBits(sf));
+    zeroRegisterOperand(w, op, field);
     const unsigned rd = setFlags ? zrOr(bits(w, 4, 0)) : spOr(bits(w, 4, 0));
     return dp(v, c, op, rd, spOr(bits(w, 9, 5)), zrOr(bits(w, 20, 16)), field);
 }

@@ -91,8 +91,9 @@ unsigned registerBranch(std::uint32_t w, std::uint32_t op, const Visitor& v, voi
         if (!plain && !authenticatedZero) break;
         return v.onBranch(op | op::kRegisterTarget | (opc ? op::kLink : 0), 0, zrOr(rn), 0, c);
     case 2:
-        if (!plain && !(authenticatedZero && rn == 31)) break;
-        return v.onBranch(op | op::kRegisterTarget | op::kReturn, 0, zrOr(rn), 0, c);
+        if (plain) return v.onBranch(op | op::kRegisterTarget | op::kReturn, 0, zrOr(rn), 0, c);
+        if (!(authenticatedZero && rn == 31)) break;
+        return v.onBranch(op | op::kRegisterTarget | op::kReturn, 0, kRegLr, 0, c);  // RETAA/RETAB return through X30
     case 4:
         if (rn != 31 || !(plain || authenticatedZero)) break;
         return v.onSystem(op | withSystem(SystemOp::Eret), 0, c);

@@ -220,8 +220,8 @@ unsigned registerOffset(std::uint32_t w, std::uint32_t op, const Visitor& v, voi
     if (!a.valid || !(option & 2)) return v.onUndefined(w, 0, c);
     const unsigned amount = bit(w, 12) ? scaleOf(a) : 0;
     std::int64_t field = 0;
-    if (option == 3 && amount == 0) {
-        // plain register index
+    if ((option == 3 && amount == 0) || bits(w, 20, 16) == 31) {
+        // plain register index; a zero register index adds nothing
     } else {
         op |= withShift(Shift::Field) | ((option & 4) ? op::kSigned : 0);
         field = static_cast<std::int64_t>(extendField((option & 1) ? 64 : 32, amount, 64));

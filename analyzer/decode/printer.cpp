@@ -415,7 +415,7 @@ struct Printer {
         condition(op);
         out.put(' ');
         reg(rd, sizeOf(op));
-        if (rn != kRegNone) {
+        if (rn != kRegNone || extract) {
             sep();
             reg(rn, sourceSizeOf(op));
         }

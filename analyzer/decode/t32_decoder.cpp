@@ -76,7 +76,7 @@ unsigned specialDataAndBranch(std::uint32_t w, std::uint32_t op, const Visitor& 
     case 1: return dp(v, c, op | kMove | op::kSubtract | op::kSetFlags, kRegNone, rdn, rm, 0);
     case 2: return dp(v, c, op | kMove, rdn, kRegNone, rm, 0);
     default:
-        if (bits(w, 2, 0)) return v.onUndefined(w, 0, c);
+        // bits 2..0 should be zero; the branch is read as its fields say
         if (bit(w, 7)) return v.onBranch(op | op::kRegisterTarget | op::kLink | op::kExchange, 0, rm, 0, c);
         if (rm == 14) return v.onBranch(op | op::kRegisterTarget | op::kReturn, 0, rm, 0, c);
         return v.onBranch(op | op::kRegisterTarget | op::kExchange, 0, rm, 0, c);
@@ -149,7 +149,6 @@ unsigned pushPop(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) {
 }
 
 unsigned processorState(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) {
-    if (bit(w, 5)) return v.onUndefined(w, 0, c);
     if (bit(w, 4)) return v.onSystem(op | withSystem(SystemOp::MsrDaifSet), bits(w, 2, 0), c);  // CPSID
     return v.onSystem(op | withSystem(SystemOp::MsrDaifClr), bits(w, 2, 0), c);                 // CPSIE
 }

@@ -184,6 +184,7 @@ void repairRegisterEffects(csh h, const cs_insn& insn, bool a64, const std::stri
     };
     if (startsWith(m.cls, "system:")) {
         m.read = m.written = m.vectorRead = m.vectorWritten = 0;
+        m.setsFlags = false;
         return;
     }
     const bool immediateBranch = isOneOf(m.cls, {"b", "bl", "cbz", "tbz"}) && !(count && isReg(0) && m.cls == "bl");
@@ -196,8 +197,19 @@ void repairRegisterEffects(csh h, const cs_insn& insn, bool a64, const std::stri
     }
     if (m.cls == "bl") m.written |= std::uint64_t{1} << (a64 ? 30 : 14);
     if (m.cls == "ret" && count == 0) m.read |= std::uint64_t{1} << (a64 ? 30 : 14);
-    if (m.cls == "load" && count == 2 && a64 && insn.detail->arm64.operands[1].type == ARM64_OP_IMM)
+    if ((m.cls == "load" || m.cls == "prefetch") && count == 2 && a64 && insn.detail->arm64.operands[1].type == ARM64_OP_IMM)
         m.read |= std::uint64_t{1} << kPc;  // literal load
+    // A store's first register is stored (read), unless it is an exclusive store's status.
+    const bool statusFirst = startsWith(base, "strex") || startsWith(base, "stlex") || startsWith(base, "stxr") ||
+                             startsWith(base, "stlxr") || startsWith(base, "stxp") || startsWith(base, "stlxp");
+    if (m.cls == "store" && !statusFirst && count && isReg(0)) {
+        bool vector = false;
+        const int r = regOf(0, vector);
+        if (r >= 0 && !vector) {
+            m.written &= ~(std::uint64_t{1} << r);
+            m.read |= std::uint64_t{1} << r;
+        }
+    }
     // Compares name no destination: a first operand capstone marks as written is read.
     if (isOneOf(m.cls, {"cmp", "cmn", "tst", "teq"})) {
         m.read |= m.written;
@@ -221,6 +233,20 @@ void repairRegisterEffects(csh h, const cs_insn& insn, bool a64, const std::stri
             const bool readsDestination = isOneOf(base, {"bfi", "bfxil", "bfm", "bfc", "movk", "movt", "umlal", "smlal"});
             if (!source && !readsDestination) m.read &= ~(std::uint64_t{1} << destination);
         }
+    }
+    if ((base == "ldrexd" || base == "ldaexd") && count >= 2) {
+        bool vector = false;
+        const int second = regOf(1, vector);
+        m.read &= ~(std::uint64_t{1} << second);
+        m.written |= std::uint64_t{1} << second;
+    }
+    // Thumb's two-operand forms ("adds r2, #1", "lsls r4, r5") read their destination too.
+    if (!a64 && insn.size == 2 && count == 2 && isReg(0) &&
+        isOneOf(m.cls, {"add", "sub", "adc", "sbc", "and", "bic", "orr", "eor", "shift", "mul"}) &&
+        !isOneOf(base, {"uxtb", "uxth", "sxtb", "sxth", "rrx"}) &&
+        !(m.cls == "shift" && !isReg(1))) {
+        bool vector = false;
+        m.read |= std::uint64_t{1} << regOf(0, vector);
     }
     // Operands without access flags: a destination first, sources after it.
     const bool writesFirst = !isOneOf(m.cls, {"store", "storem", "cmp", "cmn", "tst", "teq", "ccmp", "cbz", "tbz",
@@ -423,6 +449,14 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
                 ++registerOperands;
 
             } else if (op.type == ARM_OP_IMM || op.type == ARM_OP_PIMM || op.type == ARM_OP_CIMM) {
+                // "#40, #2": an immediate and its rotation, printed apart
+                if (hasImmediate && k == count - 1 && memoryOperand < 0 && op.type == ARM_OP_IMM && lastImmediate >= 0 &&
+                    lastImmediate < 256 && op.imm >= 0 && op.imm < 32 && !(op.imm & 1)) {
+                    const std::uint32_t v = static_cast<std::uint32_t>(lastImmediate);
+                    const unsigned r = static_cast<unsigned>(op.imm);
+                    lastImmediate = r ? static_cast<std::int64_t>((v >> r) | (v << (32 - r))) : v;
+                    continue;
+                }
                 hasImmediate = true;
                 lastImmediate = op.subtracted ? -static_cast<std::int64_t>(op.imm) : op.imm;
             } else if (op.type == ARM_OP_MEM && memoryOperand < 0) {
@@ -445,6 +479,24 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
     if (a64 && (m.cls == "orr" || m.cls == "orn") && count >= 2 && insn->detail->arm64.operands[1].type == ARM64_OP_REG &&
         (insn->detail->arm64.operands[1].reg == ARM64_REG_XZR || insn->detail->arm64.operands[1].reg == ARM64_REG_WZR))
         m.cls = m.cls == "orr" ? "mov" : "mvn";
+    // Operations on the zero register: ADD/ORR/EOR of it move (or shift) the other operand; a
+    // bitfield of it is 0.
+    auto isZero = [&](unsigned k) {
+        return k < count && insn->detail->arm64.operands[k].type == ARM64_OP_REG &&
+               (insn->detail->arm64.operands[k].reg == ARM64_REG_XZR || insn->detail->arm64.operands[k].reg == ARM64_REG_WZR);
+    };
+    if (a64 && isOneOf(m.cls, {"add", "orr", "eor"}) && count == 3 && isZero(1)) {
+        const std::string operands = insn->op_str;
+        const bool shifted = !isZero(2) && (operands.find("sl #") != std::string::npos || operands.find("sr #") != std::string::npos ||
+                                            operands.find("ror #") != std::string::npos);
+        m.cls = shifted ? "shift" : "mov";
+    }
+    if (a64 && (m.cls == "shift" || (m.cls == "bitfield" && !isOneOf(base, {"bfi", "bfxil", "bfm", "bfc"}))) && isZero(1))
+        m.cls = "mov";
+    if (a64 && (base == "sbfiz" || base == "ubfiz") && count == 4 &&
+        insn->detail->arm64.operands[2].imm + insn->detail->arm64.operands[3].imm ==
+            (firstRegister && firstRegister[0] == 'w' ? 32 : 64))
+        m.cls = "shift";  // a field that reaches the top bit is a shift left
     if (a64 && m.cls == "add" && count == 3 && insn->detail->arm64.operands[2].type == ARM64_OP_REG &&
         (insn->detail->arm64.operands[2].reg == ARM64_REG_XZR || insn->detail->arm64.operands[2].reg == ARM64_REG_WZR))
         m.cls = "mov";  // adding the zero register moves
@@ -461,6 +513,10 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
             m.hasImmediate = false;
         }
     }
+    // Fields that end at the top bit are shifts right.
+    if (!a64 && (base == "ubfx" || base == "sbfx") && count == 4 &&
+        insn->detail->arm.operands[2].imm + insn->detail->arm.operands[3].imm == 32)
+        m.cls = insn->detail->arm.operands[2].imm == 0 ? "mov" : "shift";
     // UXTB/UXTH/SXTB/SXTH of a field rotated to the top are shifts right.
     if (!a64 && isOneOf(base, {"uxtb", "uxth", "sxtb", "sxth"}) && count == 2) {
         const cs_arm_op& source = insn->detail->arm.operands[1];
@@ -469,7 +525,7 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
     }
     // Branch and address targets.
     const bool branch = isOneOf(m.cls, {"b", "bl", "cbz", "tbz"});
-    if ((branch || m.cls == "adr" || m.cls == "adrp") && hasImmediate) {
+    if ((branch || m.cls == "adr" || m.cls == "adrp") && hasImmediate && !m.hasTarget) {
         m.hasTarget = true;
         m.target = static_cast<std::uint64_t>(lastImmediate);
         if (!a64 && m.cls == "adr") {

@@ -126,7 +126,9 @@ unsigned onDataProcessing(std::uint32_t op, unsigned rd, unsigned rn, unsigned r
         m.hasImmediate = true;
         m.immediate = sizeOf(op) == kDouble ? imm : imm & 0xFFFFFFFFu;
     }
-    if (cls == DpClass::Adrp || (cls == DpClass::Add && rn == kRegPc && rm == kRegNone)) {
+    const bool addressOfPc = cls == DpClass::Add && rn == kRegPc && rm == kRegNone && rd != kRegNone &&
+                             !has(op, op::kCarry) && !has(op, op::kSetFlags);
+    if (cls == DpClass::Adrp || addressOfPc) {
         TargetWord pc = pcOf(s);
         if (has(op, op::kAlignedPc)) pc &= ~TargetWord{3};
         if (cls == DpClass::Adrp) pc &= ~TargetWord{0xFFF};
@@ -162,7 +164,7 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
         m.displacement = offset;
         if (has(op, op::kAlignedPc) && base == kRegPc) m.displacement = offset;  // compared through the target
     }
-    if (base == kRegPc && !multiple && index == kRegNone) {
+    if (base == kRegPc && !multiple && (index == kRegNone || atomicOperand)) {
         TargetWord pc = pcOf(s);
         if (has(op, op::kAlignedPc)) pc &= ~TargetWord{3};
         m.hasTarget = true;
