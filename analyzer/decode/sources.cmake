@@ -10,4 +10,7 @@ list(APPEND ANALYZER_SOURCES
   decode/effects.cpp
   decode/it_block.cpp
   decode/printer.cpp
+  decode/value_math.cpp
+  decode/emulator.cpp
+  decode/forward_emulation.cpp
   decode/linker_stub.cpp)
