@@ -13,4 +13,5 @@ list(APPEND ANALYZER_SOURCES
   decode/value_math.cpp
   decode/emulator.cpp
   decode/forward_emulation.cpp
+  decode/argument_scanner.cpp
   decode/linker_stub.cpp)
