@@ -190,7 +190,8 @@ unsigned withCarry(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c)
 
 unsigned conditionalCompare(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) {
     if (!bit(w, 29) || bit(w, 10) || bit(w, 4)) return v.onUndefined(w, 0, c);
-    op |= sizeTemplate(bit(w, 31)) | withClass(DpClass::Ccmn) | withCondition(bits(w, 15, 12)) | op::kSetFlags;
+    op = (op & ~withCondition(15)) | sizeTemplate(bit(w, 31)) | withClass(DpClass::Ccmn) | withCondition(bits(w, 15, 12)) |
+         op::kSetFlags;
     if (bit(w, 30)) op |= op::kSubtract;
     const bool immediate = bit(w, 11);
     const unsigned rm = immediate ? kRegNone : zrOr(bits(w, 20, 16));
@@ -200,7 +201,7 @@ unsigned conditionalCompare(std::uint32_t w, std::uint32_t op, const Visitor& v,
 
 unsigned conditionalSelect(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) {
     if (bit(w, 29) || bit(w, 11)) return v.onUndefined(w, 0, c);
-    op |= sizeTemplate(bit(w, 31)) | withClass(DpClass::Csel) | withCondition(bits(w, 15, 12));
+    op = (op & ~withCondition(15)) | sizeTemplate(bit(w, 31)) | withClass(DpClass::Csel) | withCondition(bits(w, 15, 12));
     const bool negate = bit(w, 30), increment = bit(w, 10);
     if (negate) op |= increment ? op::kSubtract : op::kInverted;
     else if (increment) op |= op::kCarry;

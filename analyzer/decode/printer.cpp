@@ -306,7 +306,8 @@ struct Printer {
             first = false;
             reg(r, size);
         };
-        if (rd != kRegNone) operand(rd, dsize);
+        // No destination is a compare; in CoreSift64 a flag-less form without one writes the zero register.
+        if (rd != kRegNone || (kIs64 && !has(op, op::kSetFlags))) operand(rd, dsize);
         if (name.form == Name::ShiftAlias) {
             operand(rm, ssize);
             if (shiftOf(op) == Shift::Rrx) return 0;

@@ -419,7 +419,9 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
         m = Meaning();
         return m;
     }
-    if (m.cls != "cbz" && m.cls != "tbz" && m.cls != "csel" && m.cls != "ccmp" && m.cls != "system:it") m.condition = condition;
+    if (m.cls != "cbz" && m.cls != "tbz" && m.cls != "system:it") m.condition = condition;
+    // The select aliases print the inverted condition of their encoding.
+    if (isOneOf(base, {"cset", "csetm", "cinc", "cinv", "cneg"}) && condition < 14) m.condition = condition ^ 1;
 
     // Operands.
     const unsigned count = a64 ? insn->detail->arm64.op_count : insn->detail->arm.op_count;
@@ -491,7 +493,8 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
                                             operands.find("ror #") != std::string::npos);
         m.cls = shifted ? "shift" : "mov";
     }
-    if (a64 && (m.cls == "shift" || (m.cls == "bitfield" && !isOneOf(base, {"bfi", "bfxil", "bfm", "bfc"}))) && isZero(1))
+    if (a64 && (isOneOf(base, {"lsl", "lsr", "asr", "ror"}) || (m.cls == "bitfield" && !isOneOf(base, {"bfi", "bfxil", "bfm", "bfc"}))) &&
+        isZero(1))
         m.cls = "mov";
     if (a64 && (base == "sbfiz" || base == "ubfiz") && count == 4 &&
         insn->detail->arm64.operands[2].imm + insn->detail->arm64.operands[3].imm ==

@@ -51,7 +51,7 @@ private:
     std::uint16_t machine_ = 0;
 };
 
-// Reads a file, gunzipping it when its name ends in ".gz"; empty on failure.
+// Reads a file, gunzipping it when its name ends in ".gz"; empty on failure (file_bytes.cpp).
 std::vector<std::uint8_t> readFileBytes(const std::string& path);
 
 }  // namespace decodetools

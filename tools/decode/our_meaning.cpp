@@ -118,7 +118,7 @@ unsigned onDataProcessing(std::uint32_t op, unsigned rd, unsigned rn, unsigned r
     m.status = Status::Defined;
     m.cls = dpClass(op, rd, rn, rm, imm);
     const DpClass cls = classOf(op);
-    if (cls != DpClass::Csel && cls != DpClass::Ccmn) m.condition = static_cast<int>(conditionOf(op));
+    m.condition = static_cast<int>(conditionOf(op));
     const bool plainImmediate = rm == kRegNone && !has(op, op::kTag) && rn != kRegPc &&
                                 (cls == DpClass::Add || cls == DpClass::Rsb || cls == DpClass::And ||
                                  cls == DpClass::Orr || cls == DpClass::Eor);
@@ -126,7 +126,7 @@ unsigned onDataProcessing(std::uint32_t op, unsigned rd, unsigned rn, unsigned r
         m.hasImmediate = true;
         m.immediate = sizeOf(op) == kDouble ? imm : imm & 0xFFFFFFFFu;
     }
-    const bool addressOfPc = cls == DpClass::Add && rn == kRegPc && rm == kRegNone && rd != kRegNone &&
+    const bool addressOfPc = cls == DpClass::Add && rn == kRegPc && rm == kRegNone &&
                              !has(op, op::kCarry) && !has(op, op::kSetFlags);
     if (cls == DpClass::Adrp || addressOfPc) {
         TargetWord pc = pcOf(s);
