@@ -290,6 +290,9 @@ ArgumentValues recoverArguments(const TargetMemory& memory, TargetWord callSite,
 
     // Thumb code cannot be decoded backwards; a forward decode from two neighbouring starts
     // meets the call on an instruction boundary in one of them.
+    // The window starts at the first readable instruction (a mapping may begin inside it).
+    std::uint16_t probe = 0;
+    while (start < call && !memory.read16(start, probe)) start += alignment;
     Scanner scanner(memory, atCall, set);
     bool decoded = scanner.decodeWindow(start, call);
     if (!decoded && set == InstructionSet::Thumb && start + 2 < call) decoded = scanner.decodeWindow(start + 2, call);

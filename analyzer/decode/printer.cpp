@@ -411,17 +411,18 @@ struct Printer {
 
     unsigned bitfield(std::uint32_t op, unsigned rd, unsigned rn, std::uint64_t field) {
         const unsigned bits = bitsOfSize(sizeOf(op)), immr = fieldRotation(field), imms = fieldTop(field);
-        const bool extract = immr <= imms;
-        out.put(extract ? "BFXIL" : rn == kRegNone ? "BFC" : "BFI");
+        const bool extract = immr <= imms, clear = rn == kRegNone;
+        out.put(clear ? "BFC" : extract ? "BFXIL" : "BFI");
         condition(op);
         out.put(' ');
         reg(rd, sizeOf(op));
-        if (rn != kRegNone || extract) {
+        if (!clear) {
             sep();
             reg(rn, sourceSizeOf(op));
         }
+        // BFC: the field cleared is where the zeros land (bits 0.. for the extracting form).
         out.put(", #");
-        out.decimal(extract ? immr : (bits - immr) % bits);
+        out.decimal(extract ? (clear ? 0 : immr) : (bits - immr) % bits);
         out.put(", #");
         out.decimal(extract ? imms - immr + 1 : imms + 1);
         return 0;
@@ -555,7 +556,11 @@ struct Printer {
                                                            ((variant == Variant::Exclusive ||
                                                              variant == Variant::OrderedExclusive) && !load));
             if (statusFirst) {
-                operand(index);
+                // An exclusive store's status is a 32-bit register; an atomic's operand has the data's size.
+                const bool status = variant == Variant::Exclusive || variant == Variant::OrderedExclusive;
+                out.put(first ? " " : ", ");
+                first = false;
+                reg(index, status ? kWord : sizeOf(op));
                 index = kRegNone;
             }
             const bool storeAlias = variant >= Variant::AtomicAdd && variant <= Variant::AtomicUmin && !load;
