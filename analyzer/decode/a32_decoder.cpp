@@ -17,6 +17,8 @@ unsigned dp(const Visitor& v, void* c, std::uint32_t op, unsigned rd, unsigned r
 // Shared tail of the three operand forms: opcode, S, Rn, Rd.
 unsigned dataProcessing(std::uint32_t w, std::uint32_t op, unsigned rm, std::uint64_t imm, const Visitor& v, void* c) {
     const DpOpcode d = a32Opcode(bits(w, 24, 21));
+    // The unused first-operand field of the moves must be zero.
+    if (d.move && bits(w, 19, 16)) return v.onUndefined(w, 0, c);
     op |= sizes(kWord, kWord) | d.templ;
     if (bit(w, 20)) op |= op::kSetFlags;
     const unsigned rd = d.compare ? kRegNone : bits(w, 15, 12);

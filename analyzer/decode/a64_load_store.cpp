@@ -75,6 +75,7 @@ unsigned exclusive(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c)
     op |= sizes(regSize, 0) | withElement(size) | (load ? op::kLoad : 0);
     if (o2 == 0 && o1 == 1 && size < 2) return v.onUndefined(w, 1, c);  // CASP pairs are not modelled
     if (o2 == 1 && o1 == 1) {  // CAS: rs is compared and receives the old value, rt is stored
+        if (rt2 != 31) return v.onUndefined(w, 0, c);
         op |= op::kLoad | withVariant(Variant::CompareSwap);
         RegisterList list(zrOr(rs));
         return v.onLoadStore(op, list.r, spOr(rn), zrOr(rt), 0, c);

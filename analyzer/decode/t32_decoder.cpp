@@ -76,7 +76,8 @@ unsigned specialDataAndBranch(std::uint32_t w, std::uint32_t op, const Visitor& 
     case 1: return dp(v, c, op | kMove | op::kSubtract | op::kSetFlags, kRegNone, rdn, rm, 0);
     case 2: return dp(v, c, op | kMove, rdn, kRegNone, rm, 0);
     default:
-        // bits 2..0 should be zero; the branch is read as its fields say
+        // bits 2..0 should be zero: BLX with other values is undefined, BX is read as its fields say
+        if (bit(w, 7) && bits(w, 2, 0)) return v.onUndefined(w, 0, c);
         if (bit(w, 7)) return v.onBranch(op | op::kRegisterTarget | op::kLink | op::kExchange, 0, rm, 0, c);
         if (rm == 14) return v.onBranch(op | op::kRegisterTarget | op::kReturn, 0, rm, 0, c);
         return v.onBranch(op | op::kRegisterTarget | op::kExchange, 0, rm, 0, c);
@@ -160,7 +161,8 @@ unsigned setEndianness(std::uint32_t w, std::uint32_t op, const Visitor& v, void
 unsigned reverseBytes(std::uint32_t w, std::uint32_t op, const Visitor& v, void* c) {
     static constexpr DpClass kClasses[2] = {DpClass::Rev, DpClass::Rev16};
     const unsigned kind = bits(w, 7, 6);
-    if (kind >= 2) return v.onUndefined(w, kind == 3 ? 1 : 0, c);  // REVSH is not modelled
+    if (kind == 2) return v.onSystem(op | withSystem(SystemOp::Hlt), bits(w, 5, 0), c);
+    if (kind == 3) return v.onUndefined(w, 1, c);  // REVSH is not modelled
     return dp(v, c, op | kWord2 | withClass(kClasses[kind]), bits(w, 2, 0), bits(w, 5, 3), kRegNone, 0);
 }
 

@@ -23,8 +23,9 @@ unsigned loadStoreMultiple(std::uint32_t w, std::uint32_t op, const Visitor& v, 
     const std::uint32_t h1 = first(w), mask = second(w);
     const unsigned kind = bits(h1, 8, 7);
     if (kind == 0 || kind == 3) return v.onUndefined(w, 1, c);  // SRS, RFE
-    if (!mask) return v.onUndefined(w, 0, c);
     const bool load = bit(h1, 4), increment = kind == 1;
+    // A store list holds neither SP nor PC.
+    if (!mask || (!load && (mask & 0xA000))) return v.onUndefined(w, 0, c);
     op |= sizes(kWord, 0) | withElement(kWord) | op::kMultiple;
     op |= withVariant(increment ? Variant::MultipleIa : Variant::MultipleDb);
     if (load) op |= op::kLoad;

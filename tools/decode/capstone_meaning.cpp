@@ -305,6 +305,28 @@ void repairRegisterEffects(csh h, const cs_insn& insn, bool a64, const std::stri
 
 }  // namespace
 
+std::string mnemonicClass(const std::string& mnemonic, bool a64) {
+    std::string m = mnemonic;
+    const std::size_t dot = m.find('.');
+    if (dot != std::string::npos) m = m.substr(0, dot);
+    // A32/T32 text carries the condition: strip it when what remains is a known mnemonic.
+    if (!a64 && classOf(m, false).rfind("other:", 0) == 0 && m.size() > 2) {
+        for (int c = 1; c <= 14; ++c) {
+            const std::string cc = kArmConditions[c];
+            if (cc.empty() || !endsWith(m, cc.c_str())) continue;
+            std::string stem = m.substr(0, m.size() - 2);
+            if (flagSuffixed(stem)) stem.pop_back();
+            if (classOf(stem, false).rfind("other:", 0) != 0) {
+                m = stem;
+                break;
+            }
+        }
+    }
+    if (flagSuffixed(m)) m.pop_back();
+    if (startsWith(m, "it") && m.find_first_not_of("ite", 2) == std::string::npos) return "system:it";
+    return classOf(m, a64);
+}
+
 CapstoneOracle::CapstoneOracle() {
     const cs_arch arch[3] = {CS_ARCH_ARM, CS_ARCH_ARM, CS_ARCH_ARM64};
     const cs_mode mode[3] = {static_cast<cs_mode>(CS_MODE_ARM | CS_MODE_V8),
@@ -478,9 +500,9 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
     repairRegisterEffects(h, *insn, a64, base, m);
     if (m.cls == "add" && m.hasImmediate && m.immediate == 0 && registerOperands <= 2) m.cls = "mov";
     // ORR/ORN from the zero register are MOV/MVN.
-    if (a64 && (m.cls == "orr" || m.cls == "orn") && count >= 2 && insn->detail->arm64.operands[1].type == ARM64_OP_REG &&
+    if (a64 && m.cls == "orn" && count >= 2 && insn->detail->arm64.operands[1].type == ARM64_OP_REG &&
         (insn->detail->arm64.operands[1].reg == ARM64_REG_XZR || insn->detail->arm64.operands[1].reg == ARM64_REG_WZR))
-        m.cls = m.cls == "orr" ? "mov" : "mvn";
+        m.cls = "mvn";
     // Operations on the zero register: ADD/ORR/EOR of it move (or shift) the other operand; a
     // bitfield of it is 0.
     auto isZero = [&](unsigned k) {
@@ -489,8 +511,10 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
     };
     if (a64 && isOneOf(m.cls, {"add", "orr", "eor"}) && count == 3 && isZero(1)) {
         const std::string operands = insn->op_str;
-        const bool shifted = !isZero(2) && (operands.find("sl #") != std::string::npos || operands.find("sr #") != std::string::npos ||
-                                            operands.find("ror #") != std::string::npos);
+        const bool shiftNamed = operands.find("sl #") != std::string::npos || operands.find("sr #") != std::string::npos ||
+                                operands.find("ror #") != std::string::npos;
+        const bool byZero = operands.size() >= 3 && operands.compare(operands.size() - 3, 3, " #0") == 0;
+        const bool shifted = !isZero(2) && shiftNamed && !byZero;
         m.cls = shifted ? "shift" : "mov";
     }
     if (a64 && (isOneOf(base, {"lsl", "lsr", "asr", "ror"}) || (m.cls == "bitfield" && !isOneOf(base, {"bfi", "bfxil", "bfm", "bfc"}))) &&
@@ -505,7 +529,7 @@ Meaning CapstoneOracle::decode(Isa isa, const std::uint8_t* bytes, std::size_t a
         m.cls = "mov";  // adding the zero register moves
     if (a64 && base == "hint" && hasImmediate && (lastImmediate == 6 || lastImmediate == 7)) m.cls = "system:nop";
     // ADD/SUB from the PC with an immediate is ADR.
-    if (!a64 && (m.cls == "add" || m.cls == "sub") && hasImmediate && registerOperands == 2 &&
+    if (!a64 && (m.cls == "add" || m.cls == "sub") && !m.setsFlags && hasImmediate && registerOperands == 2 &&
         insn->detail->arm.operands[1].type == ARM_OP_REG) {
         bool vector = false;
         if (canonicalRegister(h, static_cast<unsigned>(insn->detail->arm.operands[1].reg), false, vector) == kPc) {

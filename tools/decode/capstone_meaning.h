@@ -3,10 +3,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "tools/decode/meaning.h"
 
 namespace decodetools {
+
+// The coarse class of a disassembler's mnemonic (condition, flag and width suffixes removed), the
+// same mapping capstone's text goes through; used for llvm-mc's text too.
+std::string mnemonicClass(const std::string& mnemonic, bool a64);
 
 class CapstoneOracle {
 public:

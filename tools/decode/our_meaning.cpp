@@ -78,12 +78,14 @@ std::string moveClass(std::uint32_t op, unsigned rm, std::uint64_t imm) {
 std::string dpClass(std::uint32_t op, unsigned rd, unsigned rn, unsigned rm, std::uint64_t imm) {
     const bool sub = isSubtract(op), inverted = isInvertedOnly(op), carry = has(op, op::kCarry);
     const bool compare = rd == kRegNone && has(op, op::kSetFlags);
+    const bool address = rn == kRegPc && rm == kRegNone && !has(op, op::kSetFlags);
     switch (classOf(op)) {
     case DpClass::Add:
         if (carry) return sub ? "sbc" : "adc";
-        if (sub) return compare ? "cmp" : rn == kRegNone ? "neg" : (rn == kRegPc && rm == kRegNone) ? "adr" : "sub";
+        // = rn == kRegPc && rm == kRegNone && !has(op, op::kSetFlags);
+        if (sub) return compare ? "cmp" : rn == kRegNone ? "neg" : address ? "adr" : "sub";
         if (compare) return "cmn";
-        if (rn == kRegPc && rm == kRegNone) return "adr";
+        if (address) return "adr";
         if (rn == kRegNone) return moveClass(op, rm, imm);
         if (rm == kRegNone && imm == 0 && !has(op, op::kTag)) return "mov";
         return "add";
