@@ -234,11 +234,13 @@ void repairRegisterEffects(csh h, const cs_insn& insn, bool a64, const std::stri
             if (!source && !readsDestination) m.read &= ~(std::uint64_t{1} << destination);
         }
     }
-    if ((base == "ldrexd" || base == "ldaexd") && count >= 2) {
+    if ((base == "ldrexd" || base == "ldaexd") && count >= 3) {
         bool vector = false;
         const int second = regOf(1, vector);
         m.read &= ~(std::uint64_t{1} << second);
         m.written |= std::uint64_t{1} << second;
+        const int address = canonicalRegister(h, static_cast<unsigned>(insn.detail->arm.operands[2].mem.base), false, vector);
+        if (address >= 0) m.read |= std::uint64_t{1} << address;
     }
     // Thumb's two-operand forms ("adds r2, #1", "lsls r4, r5") read their destination too.
     if (!a64 && insn.size == 2 && count == 2 && isReg(0) &&
