@@ -17,6 +17,7 @@ namespace {
 constexpr unsigned kWindowBytes = kIs64 ? 128 : 96;
 constexpr unsigned kMaxInstructions = 64;
 constexpr unsigned kMaxDepth = 10;
+constexpr unsigned kMaxLookups = 4096;  // all the backward look-ups of one scan together
 
 // One decoded instruction before the call: what it writes, and its operands for re-evaluation.
 struct Record {
@@ -137,7 +138,7 @@ public:
     // The value of `reg` just before instruction `at` (count_ = the call).
     std::optional<TargetWord> valueBefore(unsigned reg, unsigned at, unsigned depth) const {
         if (reg == kRegNone) return TargetWord{0};
-        if (!isValueRegister(reg) || depth > kMaxDepth) return std::nullopt;
+        if (!isValueRegister(reg) || depth > kMaxDepth || ++lookups_ > kMaxLookups) return std::nullopt;
         if (reg == kRegPc) return std::nullopt;  // PC operands are resolved by the caller
         for (unsigned j = at; j-- > first_;)
             if (records_[j].written >> reg & 1) return valueWrittenBy(j, reg, depth + 1);
@@ -258,6 +259,7 @@ private:
     InstructionSet set_;
     Record records_[kMaxInstructions];
     unsigned count_ = 0, first_ = 0;
+    mutable unsigned lookups_ = 0;
 
 public:
     unsigned count() const { return count_; }

@@ -81,6 +81,21 @@ TEST(ArgumentScanner, ArmStackAdjustmentsAndLiteralPool) {
     EXPECT_EQ(v.value[1], 0x800Cu);  // 0x8000 + 8 + 4
 }
 
+// A run of instructions that each read their destination twice cannot make the scan explode:
+// the look-ups are bounded, and the value still comes out when the chain is short enough.
+TEST(ArgumentScanner, ArmLongDependencyChainsAreBounded) {
+    FakeMemory memory;
+    std::vector<std::uint8_t> code;
+    auto put = [&](std::uint32_t w) { for (int i = 0; i < 4; ++i) code.push_back(static_cast<std::uint8_t>(w >> (8 * i))); };
+    put(0xE3A00001);                                   // MOV R0, #1
+    for (int i = 0; i < 22; ++i) put(0xE0800000);     // ADD R0, R0, R0
+    put(0xEB000000);                                   // BL
+    memory.add(0x1000, code);
+    const TargetWord call = 0x1000 + 4 * 23;
+    const ArgumentValues v = recoverArguments(memory, call, callerFrame(0x8000), 1);
+    if (v.known & 1) EXPECT_EQ(v.value[0], 1u << 22);
+}
+
 TEST(ArgumentScanner, ThumbWindowFindsInstructionBoundaries) {
     FakeMemory memory;
     // MOVW R0, #0x1234 ; MOVT R0, #0xABCD ; MOVS R1, #9 ; ADDS R2, R1, #1 ; BLX R3 (call site 0x100C)
