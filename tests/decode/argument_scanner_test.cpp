@@ -93,7 +93,9 @@ TEST(ArgumentScanner, ArmLongDependencyChainsAreBounded) {
     memory.add(0x1000, code);
     const TargetWord call = 0x1000 + 4 * 23;
     const ArgumentValues v = recoverArguments(memory, call, callerFrame(0x8000), 1);
-    if (v.known & 1) EXPECT_EQ(v.value[0], 1u << 22);
+    if (v.known & 1) {
+        EXPECT_EQ(v.value[0], 1u << 22);
+    }
 }
 
 TEST(ArgumentScanner, ThumbWindowFindsInstructionBoundaries) {
