@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <cctype>
 #include <cstdio>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -55,15 +55,26 @@ private:
     RunCapture run_;
 };
 
-// "name: value" pairs of one thread in a gdb "info registers" listing or the elfutils note dump.
+// "name: value" pairs of the elfutils note dump ("x7:  -6341196323062964528", "sp:    0x7fc035c6a0");
+// the first value of each name is kept.
 std::map<std::string, std::uint64_t> parseRegisters(const std::string& text) {
+    static const char* const kNames[] = {"sp", "pc", "pstate", "pid", "ppid", "tls", "cursig"};
     std::map<std::string, std::uint64_t> values;
-    std::regex pair(R"(\b(x\d+|sp|pc|pstate|pid|ppid|tls|cursig):\s+(-?(?:0x[0-9a-fA-F]+|\d+)))");
-    for (std::sregex_iterator it(text.begin(), text.end(), pair), end; it != end; ++it) {
-        std::string number = (*it)[2];
-        std::uint64_t value = number.rfind("0x", 0) == 0 ? std::stoull(number, nullptr, 16)
-                                                        : static_cast<std::uint64_t>(std::stoll(number));
-        values.emplace((*it)[1], value);
+    for (std::size_t at = text.find(':'); at != std::string::npos; at = text.find(':', at + 1)) {
+        std::size_t begin = at;
+        while (begin > 0 && std::isalnum(static_cast<unsigned char>(text[begin - 1]))) --begin;
+        if (begin > 0 && !std::isspace(static_cast<unsigned char>(text[begin - 1]))) continue;
+        std::string name = text.substr(begin, at - begin);
+        bool wanted = name.size() >= 2 && name[0] == 'x' && std::isdigit(static_cast<unsigned char>(name[1]));
+        for (const char* known : kNames) wanted = wanted || name == known;
+        if (!wanted || values.count(name)) continue;
+        std::istringstream number(text.substr(at + 1, 40));
+        std::string word;
+        number >> word;
+        if (!word.empty() && word.back() == ',') word.pop_back();
+        if (word.empty()) continue;
+        values[name] = word.rfind("0x", 0) == 0 ? std::stoull(word, nullptr, 16)
+                                                : static_cast<std::uint64_t>(std::stoll(word));
     }
     return values;
 }
