@@ -14,6 +14,7 @@ void Console::emit(std::FILE* stream, const common::FormatResult& text) {
 
 void Console::emitMessage(unsigned flags, int prefixId, const common::FormatResult& message) {
     std::FILE* stream = (flags & kToStdout) ? out_ : err_;
+    std::fflush(out_);  // keep the order of lines when both streams go to one place
     platform::ColourScope colour(stream, (flags & kYellow) ? platform::Colour::Yellow : platform::Colour::Red);
     if (prefixId >= 0) std::fputs(text(static_cast<Msg>(prefixId)), stream);
     emit(stream, message);
