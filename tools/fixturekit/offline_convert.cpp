@@ -236,7 +236,8 @@ bool convertOfflineCase(const OfflineCase& in, const ConversionOptions& options,
     for (const auto& m : in.maps) {
         auto file = in.files.find(m.path);
         if (offlineDevicePath(m.path, in.arch) != "[vdso]" || file == in.files.end()) continue;
-        Region* r = memory.regionAt(m.start);
+        Region* r = memory.regionAt(pageDown(m.start));
+        if (!r) continue;  // its maps line overlapped another and was left out
         r->wholeWhenKnown = true;
         const auto& bytes = file->second;
         if (m.offset < bytes.size())
