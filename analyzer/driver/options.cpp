@@ -1,27 +1,13 @@
 #include "analyzer/driver/options.h"
 
 #include <climits>
+
+#include "common/decimal.h"
 #include <cstring>
 
 #include "platform/process.h"
 
 namespace coresift {
-
-int readDecimal(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
 
 namespace {
 
@@ -54,7 +40,7 @@ void applyLanguage(const std::string& value, Options& options, MessageCatalog& c
 }
 
 void applyExt(const std::string& value, Options& options, MessageCatalog& catalog) {
-    auto bits = static_cast<std::uint32_t>(readDecimal(value));
+    auto bits = static_cast<std::uint32_t>(common::readDecimal(value));
     if (bits & opt::kLanguageMask) options.word &= ~opt::kLanguageMask;
     options.word |= bits;
     unsigned field = options.languageField();
@@ -67,7 +53,7 @@ void applyOption(const std::string& name, const std::string& operand, Options& o
     else if (name == "-cmm") options.word |= opt::kT32Script;
     else if (name == "-gdb") options.word |= opt::kGdbScript;
     else if (name == "-lang") applyLanguage(operand, options, catalog);
-    else if (name == "-leak") options.leakCount = readDecimal(operand);
+    else if (name == "-leak") options.leakCount = common::readDecimal(operand);
     else if (name == "-ext") applyExt(operand, options, catalog);
     else if (name == "-e") options.eValue = operand;
     else if (name == "-s") { if (!operand.empty()) options.symbolsDir = operand; }

@@ -45,8 +45,5 @@ enum class CommandLine { Run, Help, Error };
 CommandLine parseCommandLine(const std::vector<std::string>& args, Options& options, MessageCatalog& catalog,
                              Console& console);
 
-// Reads a decimal integer the way the C library's atoi does (leading blanks, a sign, digits up
-// to the first non-digit, none gives 0), saturating at the int range instead of overflowing.
-int readDecimal(const std::string& text);
 
 }  // namespace coresift

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
+
 namespace platform {
 
 bool changeDirectory(const std::string& path) { return !path.empty() && _chdir(path.c_str()) == 0; }
@@ -20,30 +22,7 @@ void openWithDesktop(const std::string& path) {
 
 namespace {
 
-// Quotes one argument by the rules the C runtime uses to split a command line, so that spaces,
-// quotes and backslashes arrive unchanged.
-std::string quoteArgument(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
-    std::string out = "\"";
-    std::size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') out.append(backslashes * 2 + 1, '\\');
-        else out.append(backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    out += '"';
-    return out;
-}
-
-}  // namespace
-
-ProcessResult runAndWait(const std::vector<std::string>& argv, const std::string& workingFolder) {
+ProcessResult create(const char* program, const std::vector<std::string>& argv, const std::string& workingFolder) {
     ProcessResult result;
     if (argv.empty()) {
         result.error = "no program";
@@ -52,12 +31,12 @@ ProcessResult runAndWait(const std::vector<std::string>& argv, const std::string
     std::string commandLine;
     for (const auto& a : argv) {
         if (!commandLine.empty()) commandLine += ' ';
-        commandLine += quoteArgument(a);
+        commandLine += quoteWindowsArgument(a);
     }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
         result.error = "CreateProcess failed (" + std::to_string(GetLastError()) + ")";
         return result;
@@ -70,6 +49,38 @@ ProcessResult runAndWait(const std::vector<std::string>& argv, const std::string
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return result;
+}
+
+}  // namespace
+
+ProcessResult runAndWait(const std::vector<std::string>& argv, const std::string& workingFolder) {
+    return create(argv.empty() ? nullptr : argv[0].c_str(), argv, workingFolder);
+}
+
+ProcessResult runProgramAndWait(const std::string& program, const std::vector<std::string>& argv,
+                                const std::string& workingFolder) {
+    if (program.empty()) {
+        ProcessResult result;
+        result.error = "no program";
+        return result;
+    }
+    return create(program.c_str(), argv, workingFolder);
+}
+
+bool waitForProcess(const std::string& reference) {
+    void* pointer = nullptr;
+    char extra = 0;
+    if (std::sscanf(reference.c_str(), "%p%c", &pointer, &extra) != 1 || !pointer) return false;
+    HANDLE process = static_cast<HANDLE>(pointer);
+    bool waited = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return waited;
+}
+
+std::string findOnPath(const std::string& name) {
+    char buf[MAX_PATH * 4];
+    DWORD n = SearchPathA(nullptr, name.c_str(), nullptr, sizeof buf, buf, nullptr);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
 std::string executablePath() {

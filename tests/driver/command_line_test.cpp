@@ -7,6 +7,7 @@
 
 #include "analyzer/driver/driver.h"
 #include "analyzer/driver/options.h"
+#include "common/decimal.h"
 #include "common/target_word.h"
 #include "platform/text_encoding.h"
 #include "tests/support/run_capture.h"
@@ -142,7 +143,7 @@ TEST(CommandLine, OptionsAndOperands) {
 }
 
 TEST(CommandLine, DecimalReadingSaturatesInsteadOfOverflowing) {
-    using coresift::readDecimal;
+    using common::readDecimal;
     EXPECT_EQ(readDecimal(""), 0);
     EXPECT_EQ(readDecimal("abc"), 0);
     EXPECT_EQ(readDecimal("  +42z"), 42);

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The chain a user runs on Windows, under wine: Dispatcher.exe reads GlobalOpt from the registry,
+# classifies a db folder and starts CoreSift.exe / CoreSift64.exe there (the real ones next to it,
+# or stub analyzers in the registry's install folder).
+# Usage: chain-wine.sh BIN_DIR STUB_ANALYZER_EXE WORK_DIR SOURCE_DIR
+set -euo pipefail
+bin="$1" stub="$2" work="$3" SOURCE_DIR="$4"
+. "$SOURCE_DIR/tests/dispatcher/chain-common.sh"
+export WINEDEBUG=-all
+
+rm -rf "$work" && mkdir -p "$work"
+bin="$(cd "$bin" && pwd)" work="$(cd "$work" && pwd)" stub="$(cd "$(dirname "$stub")" && pwd)/$(basename "$stub")"
+key='HKCU\Software\Ferrovane'
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+trap 'wine reg delete "$key" /f >/dev/null 2>&1 || true' EXIT
+# Batch run, no desktop opening, English.
+wine reg add "$key" /v GlobalOpt /t REG_DWORD /d 259 /f >/dev/null
+dispatch() { (cd "$1" && wine "$bin/Dispatcher.exe" "${@:2}" </dev/null 2>&1 | tr -d '\r'); }
+
+echo "== the real analyzers, found next to Dispatcher.exe"
+for class in 1 2; do
+  db="$work/real db $class"; mkdir -p "$db"; write_core "$db" "$class"
+  out="$(dispatch "$work" "$(winepath -w "$db")")"
+  if [ "$class" = 1 ]; then expect_contains "$out" "== CoreSift v3.7 ==" "32-bit db starts CoreSift.exe"
+  else expect_contains "$out" "== CoreSift64 v2.5 ==" "64-bit db starts CoreSift64.exe"; fi
+  expect_contains "$out" "Loading PROCESS_COREDUMP ..." "the analyzer works in the db folder"
+done
+
+echo "== stub analyzers in the registry's install folder"
+install="$work/install dir"; mkdir -p "$install"
+for name in CoreSift CoreSift64 KernSift KernSift64; do cp "$stub" "$install/$name.exe"; done
+wine reg add "$key" /v InstallDir /t REG_SZ /d "$(winepath -w "$install")" /f >/dev/null
+db="$work/packed & db"; mkdir -p "$db"
+write_container "$db/expdb" "..\\escape" "../escape" "C:escape" "PROCESS_MAPS=maps"
+write_core "$db" 2
+out="$(dispatch "$db" -s "sym \"q\" dir")"
+expect_contains "$out" "stub analyzer CoreSift64.exe ran" "the stub ran"
+[ ! -e "$work/escape" ] || fail "a container entry escaped the db folder"
+[ "$(cat "$db/PROCESS_MAPS")" = maps ] || fail "the maps entry was not unpacked"
+record="$(stub_record "$db" | tr -d '\r')"
+# -l carries the install folder's short (8.3) form: it must name the same folder.
+short="$(printf '%s\n' "$record" | sed -n '4s/^arg=//p')"
+[ "$(cd "$(winepath -u "$short")" && pwd -P)" = "$(cd "$install" && pwd -P)" ] || fail "-l $short is not the install folder"
+expected="folder=$(winepath -w "$db")
+arg=CoreSift64.exe
+arg=-l
+arg=$short
+arg=-ext
+arg=259
+arg=-s
+arg=sym \"q\" dir"
+[ "$record" = "$expected" ] || fail "stub record differs:
+$record
+--- expected ---
+$expected"
+echo "chain-wine: all checks passed"

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The chain a user runs on Linux: the Dispatcher program reads the settings file, unpacks and
+# classifies a db folder and starts the analyzer there (stub analyzers in the install folder, or
+# the real CoreSift/CoreSift64 next to the Dispatcher).
+# Usage: chain.sh BIN_DIR STUB_ANALYZER WORK_DIR SOURCE_DIR
+set -euo pipefail
+bin="$1" stub="$2" work="$3" SOURCE_DIR="$4"
+. "$SOURCE_DIR/tests/dispatcher/chain-common.sh"
+
+rm -rf "$work" && mkdir -p "$work"
+bin="$(cd "$bin" && pwd)" work="$(cd "$work" && pwd)" stub="$(cd "$(dirname "$stub")" && pwd)/$(basename "$stub")"
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+mkdir -p "$XDG_CONFIG_HOME/ferrovane" "$XDG_DATA_HOME"
+# Batch run, no desktop opening, English.
+printf 'GlobalOpt=dword:0x00000103\n' > "$XDG_CONFIG_HOME/ferrovane/settings"
+
+echo "== the real analyzers, found next to the Dispatcher"
+for class in 1 2; do
+  db="$work/real db $class"; mkdir -p "$db"; write_core "$db" "$class"
+  out="$("$bin/Dispatcher" "$db" 2>&1 </dev/null)" || fail "Dispatcher ended with $?: $out"
+  if [ "$class" = 1 ]; then expect_contains "$out" "== CoreSift v3.7 ==" "32-bit db starts CoreSift"
+  else expect_contains "$out" "== CoreSift64 v2.5 ==" "64-bit db starts CoreSift64"; fi
+  # The analyzer found the coredump: it runs in the db folder, in English (from -ext).
+  expect_contains "$out" "Loading PROCESS_COREDUMP ..." "the analyzer works in the db folder"
+done
+
+echo "== stub analyzers in the default install folder"
+install="$XDG_DATA_HOME/ferrovane"; mkdir -p "$install"
+for name in CoreSift CoreSift64 KernSift KernSift64; do cp "$stub" "$install/$name"; done
+db="$work/packed db"; mkdir -p "$db"
+write_container "$db/expdb" "../escape" "PROCESS_COREDUMP" "/abs-escape" "ZZ_INTERNAL=Kernel (KE)"
+out="$(cd "$db" && "$bin/Dispatcher" -s "my symbols" 2>&1 </dev/null)" || fail "Dispatcher ended with $?: $out"
+[ ! -e "$work/escape" ] || fail "a container entry escaped the db folder"
+[ ! -e "/abs-escape" ] || fail "a container entry was written at an absolute path"
+[ "$(cat "$db/PROCESS_COREDUMP")" = PROCESS_COREDUMP ] || fail "the coredump entry was not unpacked"
+record="$(stub_record "$db")"
+expected="folder=$db
+arg=KernSift64
+arg=-l
+arg=$install
+arg=-ext
+arg=259
+arg=-s
+arg=my symbols"
+[ "$record" = "$expected" ] || fail "stub record differs:
+$record
+--- expected ---
+$expected"
+
+echo "== a kernel db without its analyzer"
+rm "$install/KernSift64"
+db="$work/ke db"; mkdir -p "$db"; printf 'Kernel (KE)' > "$db/ZZ_INTERNAL"
+if out="$("$bin/Dispatcher" "$db" 2>&1 </dev/null)"; then fail "a missing analyzer ended with status 0"; fi
+expect_contains "$out" "Error: Fail to launch $install/KernSift64" "message 17 names the missing analyzer"
+echo "chain: all checks passed"

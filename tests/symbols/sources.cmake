@@ -1,0 +1,46 @@
+list(APPEND SUPPORT_SOURCES
+  symbols/elf_builder.cpp
+  symbols/elf_exercise.cpp
+  symbols/elf_fixtures.cpp
+  symbols/readelf_oracle.cpp)
+list(APPEND WIDTH_TEST_SOURCES
+  symbols/elf_compressed_test.cpp
+  symbols/elf_fixture_test.cpp
+  symbols/elf_header_test.cpp
+  symbols/elf_malformed_test.cpp
+  symbols/elf_notes_test.cpp
+  symbols/elf_tables_test.cpp)
+
+# The differential tests compare with binutils (readelf, objcopy) on the build host; the Windows
+# tree, run under wine, has no such oracle and skips them.
+set(FERROVANE_READELF "")
+if(NOT CMAKE_CROSSCOMPILING)
+  find_program(FERROVANE_READELF_PROGRAM readelf)
+  if(FERROVANE_READELF_PROGRAM)
+    set(FERROVANE_READELF ${FERROVANE_READELF_PROGRAM})
+  endif()
+
+  # The reader's own ARM and AArch64 test files, cross-compiled into the build tree.
+  set(ELF_FIXTURE_DIR ${CMAKE_BINARY_DIR}/test-data/elf)
+  set(ELF_FIXTURE_SOURCES ${CMAKE_CURRENT_LIST_DIR}/data/elf_fixture.c ${CMAKE_CURRENT_LIST_DIR}/data/notes.ld)
+  add_custom_command(
+    OUTPUT ${ELF_FIXTURE_DIR}/stamp
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/data/make-elf-fixtures ${CMAKE_CURRENT_LIST_DIR}/data ${ELF_FIXTURE_DIR}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/make-elf-fixtures ${ELF_FIXTURE_SOURCES}
+    COMMENT "Cross-compiling the ELF reader's test files")
+  add_custom_target(elf_test_fixtures DEPENDS ${ELF_FIXTURE_DIR}/stamp)
+  # The test programs are defined after this file is read.
+  cmake_language(DEFER CALL add_dependencies analyzer_tests32 elf_test_fixtures)
+  cmake_language(DEFER CALL add_dependencies analyzer_tests64 elf_test_fixtures)
+endif()
+set_source_files_properties(symbols/readelf_oracle.cpp PROPERTIES
+  COMPILE_DEFINITIONS "FERROVANE_READELF=\"${FERROVANE_READELF}\"")
+
+# The developer tool on one of the cross-compiled files.
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME program.elfdump.libfixture COMMAND elfdump -s -m ${ELF_FIXTURE_DIR}/arm64/libfixture_mini.so)
+  set_tests_properties(program.elfdump.libfixture PROPERTIES
+    PASS_REGULAR_EXPRESSION "ELF64 type 3.*build-id: [0-9a-f]+\n.*\\.gnu_debugdata \\.symtab: [0-9]+ symbols.* frame_dummy\n")
+  add_test(NAME program.elfdump.usage COMMAND elfdump)
+  set_tests_properties(program.elfdump.usage PROPERTIES WILL_FAIL TRUE)
+endif()
