@@ -1,10 +1,13 @@
 list(APPEND PLAIN_TEST_SOURCES process/hash_table_test.cpp)
 list(APPEND WIDTH_TEST_SOURCES
   process/address_space_test.cpp
+  process/core_loader_test.cpp
   process/core_notes_test.cpp
+  process/damaged_cores_test.cpp
   process/real_cores_test.cpp
   process/region_claim_test.cpp
   process/thread_table_test.cpp)
+list(APPEND WIDTH_TEST_LIBRARIES corekit)
 
 # The elfutils cores, unpacked into the test data folder when the shared fixtures are present.
 set(PROCESS_ELFUTILS_CORES ${FERROVANE_SHARED_DIR}/fixtures/elfutils/tests)
