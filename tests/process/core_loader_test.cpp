@@ -142,6 +142,23 @@ TEST_F(LoaderTest, LoadsProcessThreadsAndRegions) {
     EXPECT_EQ(space().read<std::uint8_t>(kData + 0xfff).value(), 0xAB);
 }
 
+// A device short of storage writes a core cut inside its last segment: it still loads, with one
+// warning, and the bytes past the end of the file are simply absent.
+TEST_F(LoaderTest, CoreCutInsideItsLastSegmentLoadsWithOneWarning) {
+    auto bytes = makeCore().bytes();
+    std::string error;
+    ASSERT_TRUE(makeCore().write((db_.path() / "PROCESS_COREDUMP").string(), &error)) << error;
+    std::filesystem::resize_file(db_.path() / "PROCESS_COREDUMP", bytes.size() - 0x1800);
+    ASSERT_TRUE(coresift::loadCoreDump(run_.context())) << run_.out() << run_.err();
+    EXPECT_EQ(space().read<std::uint8_t>(kData + 0xfff).value(), 0xAB);
+    EXPECT_FALSE(space().read<std::uint64_t>(kStack + 0x1ff0).has_value() &&
+                 space().read<std::uint64_t>(kStack + 0x1ff0).value() != 0)
+        << "bytes past the end of the file are never invented";
+    space().read<std::uint8_t>(kStack + 0x1000);
+    space().read<std::uint8_t>(kStack + 0x1800);
+    EXPECT_EQ(run_.err(), "Warning: File PROCESS_COREDUMP damaged\n");
+}
+
 TEST_F(LoaderTest, DumpNamesAreTriedInOrder) {
     ASSERT_TRUE(load(makeCore(), "PROCESS_NCOREDUMP"));
     EXPECT_EQ(run_.out(), "Loading PROCESS_NCOREDUMP ...\n");
