@@ -232,7 +232,8 @@ public:
     // --- Notes ---
     // Walks the notes of the LAST PT_NOTE segment. A segment outside the image gives warning
     // "%s fail to map %s" (".note"); an image without PT_NOTE whose name contains "PROCESS_" (the
-    // coredump) gives error "Fail to find <%s> %s segment"; both return kNoNoteSegment. A
+    // coredump) gives error "Fail to find <%s> %s segment"; both on standard output, and both
+    // return kNoNoteSegment. A
     // non-zero result of the visitor stops the walk and is returned; a record that runs past the
     // segment ends it.
     static constexpr int kNoNoteSegment = -1;

@@ -42,14 +42,16 @@ int walkNotes(common::ByteView segment, const std::function<int(const Note&)>& v
 
 std::optional<common::ByteView> ElfImage::noteSegmentBytes(Console& console, const ProgramHeader& segment) const {
     auto bytes = segmentBytes(segment);
-    if (!bytes) console.warning(Msg::FailToMap, name_, ".note");
+    // Note segment messages go to standard output, as the coredump loader's other notices do.
+    if (!bytes) console.printMessage(kToStdout | kYellow, static_cast<int>(Msg::WarningPrefix), Msg::FailToMap, name_, ".note");
     return bytes;
 }
 
 int ElfImage::forEachNote(Console& console, const std::function<int(const Note&)>& visit) const {
     auto segment = findSegment(elf::kPtNote);
     if (!segment) {
-        if (name_.find("PROCESS_") != std::string::npos) console.error(Msg::FailToFindSegment, name_, ".note");
+        if (name_.find("PROCESS_") != std::string::npos)
+            console.printMessage(kToStdout, static_cast<int>(Msg::ErrorPrefix), Msg::FailToFindSegment, name_, ".note");
         return kNoNoteSegment;
     }
     auto bytes = noteSegmentBytes(console, *segment);

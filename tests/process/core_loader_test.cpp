@@ -276,7 +276,25 @@ TEST_F(LoaderTest, IgnoredNotesAndTheNoteSegment) {
     corekit::CoreBuilder noNotes = makeCore();
     noNotes.omitNoteSegment();
     EXPECT_FALSE(load(noNotes));
-    EXPECT_NE(run_.err().find("Fail to find <PROCESS_COREDUMP> .note segment\n"), std::string::npos) << run_.err();
+    EXPECT_EQ(run_.out(), "Loading PROCESS_COREDUMP ...\nLoading PROCESS_COREDUMP ...\n"
+                          "Error: Fail to find <PROCESS_COREDUMP> .note segment\n" + kFail);
+    EXPECT_EQ(run_.err(), "");
+}
+
+// A note segment that lies beyond the end of the file: one warning on standard output.
+TEST_F(LoaderTest, UnmappableNoteSegmentWarnsOnStandardOutput) {
+    corekit::CoreBuilder c = makeCore();
+    c.omitNoteSegment();
+    corekit::RawProgramHeader note;
+    note.type = ck::PT_NOTE;
+    note.offset = 0x10000000;
+    note.filesz = 0x100;
+    note.align = 4;
+    c.addRawProgramHeader(note);
+    EXPECT_FALSE(load(c));
+    EXPECT_EQ(run_.out(), "Loading PROCESS_COREDUMP ...\nWarning: PROCESS_COREDUMP fail to map .note\n" + kFail);
+    EXPECT_EQ(run_.err(), "");
+    expectReleased();
 }
 
 TEST_F(LoaderTest, WithoutPidTheFirstThreadOnTheStackInTableOrderIsMain) {

@@ -95,7 +95,8 @@ TEST_P(ElfNotes, MissingOrUnmappableNoteSegments) {
     ElfBuilder core(GetParam(), elf::kEtCore);
     image = open(core.build(), elf::kCoreTypes, "PROCESS_COREDUMP");
     walk(*image);
-    EXPECT_EQ(run.err(), "Error: Fail to find <PROCESS_COREDUMP> .note segment\n");
+    EXPECT_EQ(run.out(), "Error: Fail to find <PROCESS_COREDUMP> .note segment\n");
+    EXPECT_EQ(run.err(), "");
 
     // A note segment outside the bytes (an in-memory image of a module's headers).
     ElfBuilder b(GetParam());
@@ -112,7 +113,8 @@ TEST_P(ElfNotes, MissingOrUnmappableNoteSegments) {
     ASSERT_TRUE(image);
     EXPECT_TRUE(walk(*image, &result).empty());
     EXPECT_EQ(result, coresift::ElfImage::kNoNoteSegment);
-    EXPECT_NE(run.err().find("Warning: libfoo.so fail to map .note\n"), std::string::npos);
+    EXPECT_NE(run.out().find("Warning: libfoo.so fail to map .note\n"), std::string::npos) << run.out();
+    EXPECT_EQ(run.err(), "");
 }
 
 TEST_P(ElfNotes, BuildIdIsFoundInAnyNoteSegment) {
