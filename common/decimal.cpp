@@ -4,7 +4,7 @@
 
 namespace common {
 
-int readDecimal(const std::string& text) {
+int readDecimal(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
     bool negative = false;

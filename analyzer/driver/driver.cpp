@@ -2,8 +2,12 @@
 
 #include <cstdio>
 
+#include "analyzer/driver/c_library_phase.h"
+#include "analyzer/driver/report.h"
+#include "analyzer/driver/report_writer.h"
 #include "analyzer/driver/run_context.h"
 #include "analyzer/process/core_loader.h"
+#include "analyzer/process/db_inputs.h"
 #include "common/target_word.h"
 #include "platform/console.h"
 #include "platform/file_map.h"
@@ -13,9 +17,6 @@ namespace coresift {
 const char* bannerText() { return kIs64 ? "== CoreSift64 v2.5 ==\n" : "== CoreSift v3.7 ==\n"; }
 
 namespace {
-
-// Report sections are written by the report writer once it exists; the frame is here.
-void writeReport(RunContext&, std::FILE*) {}
 
 // Hands over to the console or the batch outputs after the report.
 void consoleOrBatch(RunContext& context) {
@@ -27,30 +28,36 @@ void consoleOrBatch(RunContext& context) {
     context.options.word |= opt::kBatch;  // the prompt replaces the final key wait
 }
 
+// Phase 2's clean-up also forgets the C library module and the release facts cached with it.
 void cleanupPhases(RunContext& context) {
     cleanupPhase(context.phase4, context);
     cleanupPhase(context.phase3, context);
     cleanupPhase(context.phase2, context);
+    forgetCLibrary(context);
     cleanupPhase(context.phase1, context);
 }
 
 // The analysis driver. Returns false when the report could not be created.
 bool analyze(RunContext& context) {
     const char* reportName = context.console.text(Msg::ReportFileName);
-    std::FILE* report = std::fopen(reportName, "w");
-    if (!report) {
+    std::FILE* file = std::fopen(reportName, "w");  // text mode: the platform's line ends
+    if (!file) {
         context.console.error(Msg::FailToCreate, reportName);
         return false;
     }
     context.console.print(Msg::InitModule);
-    runPhase(context.phase1, context);
-    runPhase(context.phase2, context);
+    runDbInputs(context);
+    if (prepareCLibrary(context)) runPhase(context.phase2, context);
     runPhase(context.phase3, context);
     runPhase(context.phase4, context);
     context.console.print(Msg::CollectExceptionInfo);
-    writeReport(context, report);
-    std::fclose(report);
+    {
+        ReportWriter report(file, context.catalog);
+        writeReport(context, report);
+    }
+    std::fclose(file);
     if (!(context.options.word & opt::kNoShellOpen)) context.openWithDesktop(reportName);
+    // The debugger scripts are written here when asked for, once their writers exist.
     context.console.print(Msg::AnalysisCompleted);
     consoleOrBatch(context);
     cleanupPhases(context);

@@ -1,11 +1,17 @@
 #include "analyzer/driver/run_context.h"
 
+#include "analyzer/driver/module_services.h"
 #include "analyzer/process/address_space.h"
 #include "analyzer/process/core_dump.h"
+#include "analyzer/process/db_inputs.h"
+#include "analyzer/process/file_state.h"
+#include "analyzer/process/property_table.h"
+#include "analyzer/process/thread_stacks.h"
 
 namespace coresift {
 
-RunContext::RunContext(std::FILE* out, std::FILE* err) : console(out, err, catalog) {}
+RunContext::RunContext(std::FILE* out, std::FILE* err)
+    : console(out, err, catalog), phase1(dbInputSteps()), modules(makeModuleServices(*this)) {}
 
 // Out of line: the process model's types are complete here.
 RunContext::~RunContext() = default;

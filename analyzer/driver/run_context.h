@@ -6,17 +6,31 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "analyzer/driver/console.h"
 #include "analyzer/driver/messages.h"
 #include "analyzer/driver/options.h"
 #include "analyzer/driver/phases.h"
+#include "common/target_word.h"
 
 namespace coresift {
 
 class AddressSpace;
 struct CoreDump;
+class FdTable;
+class ModuleServices;
+class PropertyTable;
+class ThreadStacks;
+
+// The Android release, platform branch and build type, computed on first use (android_version.h)
+// and forgotten in phase 2's clean-up. 0 / nothing: not computed yet.
+struct PlatformFacts {
+    unsigned androidVersion = 0;
+    std::optional<std::string> branch;
+    unsigned buildType = 0;
+};
 
 struct RunContext {
     RunContext(std::FILE* out, std::FILE* err);
@@ -38,6 +52,19 @@ struct RunContext {
 
     // Start-up phases: the db files, the C library's state, the Java runtime, the log daemon.
     PhaseTable phase1, phase2, phase3, phase4;
+
+    // Built by phase 1 from the db's text files, freed by its clean-up.
+    std::unique_ptr<FdTable> fdTable;
+    std::unique_ptr<PropertyTable> properties;
+
+    PlatformFacts platform;
+    // The address of the C library's stack-protector guard (phase 2); 0 when unknown.
+    TargetWord stackGuardAddress = 0;
+
+    // The module list as the driver and the report see it.
+    std::unique_ptr<ModuleServices> modules;
+    // The threads' call stacks for the thread report; null until stacks can be unwound.
+    std::unique_ptr<ThreadStacks> stacks;
 
     // Services that tests replace: the single-key read and opening a file with the desktop.
     std::function<int()> readKey;

@@ -4,8 +4,12 @@ list(APPEND WIDTH_TEST_SOURCES
   process/core_loader_test.cpp
   process/core_notes_test.cpp
   process/damaged_cores_test.cpp
+  process/db_readers_test.cpp
+  process/page_map_test.cpp
+  process/process_table_test.cpp
   process/real_cores_test.cpp
   process/region_claim_test.cpp
+  process/thread_report_test.cpp
   process/thread_table_test.cpp)
 list(APPEND WIDTH_TEST_LIBRARIES corekit)
 
