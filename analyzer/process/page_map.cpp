@@ -53,15 +53,26 @@ std::optional<std::uint64_t> scanHex(std::string_view& text) {
     return value;
 }
 
-// The summary's line for the page at `key`, as its entry and flags text; nothing when the
-// summary is missing, does not list the page, or its line does not scan.
-std::optional<std::string> summaryLine(const RunContext& context, TargetWord key, unsigned pageShift) {
+// The page-flags summary of the process, when the db has one.
+std::optional<DbTextFile> openSummary(const RunContext& context) {
     if (!context.core) return std::nullopt;
-    auto name = common::format(kPageFlagsSummaryFormat, static_cast<int>(context.core->pid)).text;
-    auto file = DbTextFile::open(name);
-    if (!file) return std::nullopt;
+    return DbTextFile::open(common::format(kPageFlagsSummaryFormat, static_cast<int>(context.core->pid)).text);
+}
+
+// The raw page map's entry for `address` (one 64-bit word per 4096-byte page); 0 when the file
+// is missing or too short.
+std::uint64_t rawEntry(TargetWord address) {
+    auto mapping = platform::FileMapping::open(kPageMapFile);
+    if (!mapping) return 0;
+    common::ByteView bytes(mapping->data(), static_cast<std::size_t>(mapping->size()));
+    return bytes.read<std::uint64_t>(std::uint64_t{address >> 12} * 8).value_or(0);
+}
+
+}  // namespace
+
+std::optional<std::string> summaryInfo(std::string_view summary, TargetWord key, unsigned pageShift) {
     std::string wanted = common::format("[%12llx] : ", static_cast<unsigned long long>(key)).text.substr(0, kKeyLength);
-    LineReader lines(file->text(), kLineLimit);
+    LineReader lines(summary, kLineLimit);
     std::string_view line;
     while (lines.next(line)) {
         if (line.substr(0, kKeyLength) != wanted) continue;
@@ -82,17 +93,6 @@ std::optional<std::string> summaryLine(const RunContext& context, TargetWord key
     return std::nullopt;
 }
 
-// The raw page map's entry for `address` (one 64-bit word per 4096-byte page); 0 when the file
-// is missing or too short.
-std::uint64_t rawEntry(TargetWord address) {
-    auto mapping = platform::FileMapping::open(kPageMapFile);
-    if (!mapping) return 0;
-    common::ByteView bytes(mapping->data(), static_cast<std::size_t>(mapping->size()));
-    return bytes.read<std::uint64_t>(std::uint64_t{address >> 12} * 8).value_or(0);
-}
-
-}  // namespace
-
 std::string pageMapEntryText(std::uint64_t entry, unsigned pageShift) {
     if (entry & kPresent) {
         std::uint64_t frame = kIs64 ? entry & kFrameMask : entry;
@@ -108,7 +108,9 @@ std::string pageMapEntryText(std::uint64_t entry, unsigned pageShift) {
 std::string pageInfo(const RunContext& context, TargetWord address) {
     unsigned pageShift = pageShiftOf(context);
     TargetWord key = address & ~((TargetWord{1} << pageShift) - 1);
-    if (auto line = summaryLine(context, key, pageShift)) return *line;
+    if (auto summary = openSummary(context)) {
+        if (auto line = summaryInfo(summary->text(), key, pageShift)) return *line;
+    }
     return pageMapEntryText(rawEntry(address), pageShift) + "\n";
 }
 

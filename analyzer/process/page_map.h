@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/target_word.h"
 
@@ -18,6 +20,11 @@ inline constexpr const char* kPageFlagsSummaryFormat = "PROCESS_PAGEMAP.SUMMARY_
 // swapped one, "PA: N/A" otherwise. `pageShift` is 12 on ARM; the AArch64 build passes the
 // dump's page shift and masks the frame number.
 std::string pageMapEntryText(std::uint64_t entry, unsigned pageShift);
+
+// What the page-flags summary's text says about the page at `key` (the address with the bits
+// below the page size cleared): the entry and the flag names, ending in "\n". Nothing when no
+// line lists the page, or the first line that does fails to scan.
+std::optional<std::string> summaryInfo(std::string_view summary, TargetWord key, unsigned pageShift);
 
 // The line printed for `address`: the entry, then the page's flag names when the summary lists
 // it, then "\n".

@@ -4,6 +4,7 @@ list(APPEND WIDTH_TEST_SOURCES
   process/core_loader_test.cpp
   process/core_notes_test.cpp
   process/damaged_cores_test.cpp
+  process/db_inputs_mutation_test.cpp
   process/db_readers_test.cpp
   process/page_map_test.cpp
   process/process_table_test.cpp
