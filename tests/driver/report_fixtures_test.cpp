@@ -16,6 +16,7 @@
 #include "analyzer/driver/messages.h"
 #include "common/text_format.h"
 #include "platform/text_encoding.h"
+#include "tests/driver/report_text.h"
 #include "tests/support/run_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tools/corekit/core_reader.h"
@@ -33,16 +34,6 @@ std::vector<std::string> split(const std::string& text, char delimiter) {
     std::istringstream in(text);
     for (std::string part; std::getline(in, part, delimiter);) parts.push_back(part);
     return parts;
-}
-
-// Windows writes the report with CR LF line ends; the goldens have LF.
-std::string withUnixLineEnds(const std::string& text) {
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        result += text[i];
-    }
-    return result;
 }
 
 // The manifest's db names of this build's width whose core was completed like a device's.
@@ -66,8 +57,7 @@ public:
     std::string analyze(const std::vector<std::string>& args, const std::string& reportName = "AnalysisReport.txt") {
         testsupport::WorkingFolder cwd(folder_.path());
         run_.run(args);
-        fs::path report = folder_.path() / reportName;
-        return fs::exists(report) ? readFile(report) : std::string();
+        return drivertest::readReport(folder_.path() / reportName);
     }
     const fs::path& path() const { return folder_.path(); }
     testsupport::RunCapture& run() { return run_; }
@@ -86,7 +76,7 @@ protected:
     void expectGolden(const std::string& db, const std::string& ext) {
         SCOPED_TRACE(db + " -ext " + ext);
         DbRun run(db);
-        std::string report = withUnixLineEnds(run.analyze({"-ext", ext}));
+        std::string report = run.analyze({"-ext", ext});
         ASSERT_FALSE(report.empty()) << run.run().out() << run.run().err();
         fs::path golden = kGolden / (db + ".ext" + ext + ".txt");
         if (std::getenv("FERROVANE_UPDATE_GOLDEN")) {
@@ -156,7 +146,7 @@ TEST_F(ReportFixtures, EveryReportShowsWhatTheFixtureScriptRecorded) {
         SCOPED_TRACE(db);
         DbRun run(db);
         Recorded r = recordOf(run.path());
-        std::string report = withUnixLineEnds(run.analyze({"-ext", "387"}));
+        std::string report = run.analyze({"-ext", "387"});
         auto has = [&](const std::string& text) {
             EXPECT_NE(report.find(text), std::string::npos) << "missing: " << text << "\n" << report;
         };
@@ -181,11 +171,11 @@ TEST_F(ReportFixtures, ChineseReportHasTheChineseNameAndTheEnglishStructure) {
     using coresift::Msg;
     std::string db = kIs64 ? "arm64-pie-nullread" : "arm-nopie-arm-badcall";
     DbRun englishRun(db), chineseRun(db);
-    auto englishLines = split(withUnixLineEnds(englishRun.analyze({"-ext", "387"})), '\n');
+    auto englishLines = split(englishRun.analyze({"-ext", "387"}), '\n');
     std::string chineseReport = chineseRun.analyze({"-ext", "131"}, chinese(Msg::ReportFileName));
     ASSERT_FALSE(chineseReport.empty()) << "no report named by the Chinese catalog";
     EXPECT_FALSE(fs::exists(chineseRun.path() / "AnalysisReport.txt"));
-    auto chineseLines = split(withUnixLineEnds(chineseReport), '\n');
+    auto chineseLines = split(chineseReport, '\n');
     ASSERT_EQ(chineseLines.size(), englishLines.size());
 
     // Each line starts with the Chinese text of the message the English line starts with; the
