@@ -91,7 +91,7 @@ Entry DwarfInfo::entryAt(const Unit& unit, std::uint64_t offset) const {
     if (!in.ok() || code == 0) return {};
     const Abbreviation* abbreviation = unit.abbreviations->find(code);
     if (!abbreviation) return {};
-    return Entry{&unit, abbreviation, offset, in.offset()};
+    return Entry{&unit, abbreviation, offset, in.offset(), UINT32_MAX};
 }
 
 bool DwarfInfo::forEachAttribute(const Entry& entry, const std::function<void(const AttributeValue&)>& visit) const {
@@ -152,7 +152,7 @@ std::optional<std::uint64_t> DwarfInfo::endOfSubtree(const Entry& entry) const {
         }
         const Abbreviation* abbreviation = unit.abbreviations->find(code);
         if (!abbreviation) return std::nullopt;
-        Entry child{&unit, abbreviation, pos, in.offset()};
+        Entry child{&unit, abbreviation, pos, in.offset(), UINT32_MAX};
         std::uint64_t childSibling = 0;
         auto end = endOfAttributes(child, &childSibling);
         if (!end) return std::nullopt;
@@ -170,12 +170,14 @@ std::optional<std::uint64_t> DwarfInfo::endOfSubtree(const Entry& entry) const {
 
 Entry DwarfInfo::firstChild(const Entry& entry) const {
     if (!entry.hasChildren()) return {};
+    if (auto fromTree = treeNeighbour(entry, true)) return *fromTree;
     auto end = endOfAttributes(entry, nullptr);
     return end ? entryAt(*entry.unit, *end) : Entry{};
 }
 
 Entry DwarfInfo::nextSibling(const Entry& entry) const {
     if (!entry) return {};
+    if (auto fromTree = treeNeighbour(entry, false)) return *fromTree;
     std::uint64_t sibling = 0;
     if (entry.hasChildren()) {
         auto end = endOfAttributes(entry, &sibling);

@@ -83,6 +83,7 @@ struct Entry {
     const Abbreviation* abbreviation = nullptr;
     std::uint64_t offset = 0;      // section offset of the entry
     std::uint64_t attributes = 0;  // section offset of its first attribute
+    std::uint32_t slot = UINT32_MAX;  // its place in the unit's entry array, when known
 
     explicit operator bool() const { return abbreviation != nullptr; }
     std::uint32_t tag() const { return abbreviation ? abbreviation->tag : 0; }
@@ -171,6 +172,15 @@ public:
     // stops the walk and is returned.
     int forEachUnitNamed(std::span<const std::string_view> fileNames, const std::function<int(const Entry&)>& visit) const;
 
+    // The outermost code scope of `unit` covering `address`: the first subprogram, inlined
+    // subroutine or lexical block with address ranges that covers it, in entry order, looking
+    // through namespaces, classes, structures, unions and lexical blocks without ranges (some
+    // producers put function definitions inside their class). The unit's scopes are indexed on
+    // first use.
+    Entry scopeAt(const Unit& unit, std::uint64_t address) const;
+    // Scopes are searched no deeper than this below their unit.
+    static constexpr int kMaxScopeDepth = 64;
+
     // The line programs of `.debug_line`, made on first use.
     LineTables& lineTables() const;
 
@@ -187,6 +197,13 @@ private:
     const AddressIndex& arangesIndex() const;
     const AddressIndex& unitRangeIndex() const;
 
+    // The entries of a unit in one array with their child and sibling links, made by one pass on
+    // first navigation so that walks do not re-read subtrees; null when the unit cannot be read
+    // to its end (navigation then reads the bytes each time).
+    struct EntryTree;
+    const EntryTree* entryTree(const Unit& unit) const;
+    std::optional<Entry> treeNeighbour(const Entry& entry, bool child) const;
+
     Console& console_;
     DwarfSections sections_;
     std::uint8_t fileAddressSize_ = 4;
@@ -196,6 +213,13 @@ private:
     mutable std::set<std::pair<const char*, std::uint32_t>> reportedForms_;
     mutable std::unique_ptr<AddressIndex> aranges_, unitRanges_;
     mutable std::unique_ptr<LineTables> lineTables_;
+    mutable std::vector<std::unique_ptr<EntryTree>> trees_;  // by unit index
+    mutable std::vector<bool> treeTried_;
+    struct ScopeIndex {
+        std::vector<Entry> scopes;
+        AddressIndex index;
+    };
+    mutable std::unordered_map<std::uint32_t, ScopeIndex> scopeIndexes_;  // by unit index
 };
 
 }  // namespace coresift

@@ -10,6 +10,7 @@
 #include "analyzer/driver/console.h"
 #include "analyzer/symbols/dwarf_constants.h"
 #include "analyzer/symbols/dwarf_info.h"
+#include "analyzer/symbols/entry_tree.h"
 #include "analyzer/symbols/line_table.h"
 
 namespace coresift {

@@ -169,14 +169,9 @@ Entry subprogramAt(SymbolSource& source, TargetWord address) {
     TargetWord fileAddress = address - source.loadBias();
     if (const FunctionMatch* match = source.functionMatch()) fileAddress = match->toFileAddress(address);
     Entry unit = dwarf->unitAt(fileAddress);
-    for (Entry child = dwarf->firstChild(unit); child; child = dwarf->nextSibling(child)) {
-        if (child.tag() == dw::kTagSubprogram && dwarf->covers(child, fileAddress)) return child;
-        if (child.tag() == dw::kTagNamespace) {
-            for (Entry inner = dwarf->firstChild(child); inner; inner = dwarf->nextSibling(inner))
-                if (inner.tag() == dw::kTagSubprogram && dwarf->covers(inner, fileAddress)) return inner;
-        }
-    }
-    return {};
+    if (!unit) return {};
+    Entry scope = dwarf->scopeAt(*unit.unit, fileAddress);
+    return scope.tag() == dw::kTagSubprogram ? scope : Entry{};
 }
 
 int frameParameters(SymbolSource& source, const Entry& subprogram, const FrameRegisters& registers,

@@ -2,8 +2,9 @@
 //
 // Within the unit that covers the address, scopes are searched level by level: a subprogram or
 // inlined subroutine containing the address joins the chain and its children are searched next;
-// lexical blocks (and namespaces) are entered without joining it; entries of any other tag (base
-// types, typedefs, variables...) are passed over and the search goes on with their siblings.
+// lexical blocks are entered without joining it, as are namespaces and classes at the unit's
+// level; entries of any other tag (base types, typedefs, variables...) are passed over and the
+// search goes on with their siblings. The outermost scope comes from the unit's scope index.
 #include <vector>
 
 #include "analyzer/symbols/dwarf_constants.h"
@@ -12,8 +13,6 @@
 namespace coresift {
 namespace {
 
-// Scopes nest no deeper than this; deeper nesting is damage (and must not exhaust the stack).
-constexpr int kMaxDepth = 64;
 // Abstract origins and specifications followed to find a name.
 constexpr int kMaxNameHops = 8;
 
@@ -22,14 +21,17 @@ public:
     ScopeSearch(const DwarfInfo& dwarf, std::uint64_t address) : dwarf_(dwarf), address_(address) {}
 
     std::vector<Entry> chainIn(const Entry& unit) {
-        search(unit, 0);
+        Entry outermost = dwarf_.scopeAt(*unit.unit, address_);
+        if (!outermost) return {};
+        if (outermost.tag() != dw::kTagLexicalBlock) chain_.push_back(outermost);
+        search(outermost, 1);
         return std::move(chain_);
     }
 
 private:
     // True when the scope holding the address was found below `parent`.
     bool search(const Entry& parent, int depth) {
-        if (depth >= kMaxDepth) return false;
+        if (depth >= DwarfInfo::kMaxScopeDepth) return false;
         for (Entry child = dwarf_.firstChild(parent); child; child = dwarf_.nextSibling(child)) {
             switch (child.tag()) {
             case dw::kTagSubprogram:
@@ -44,9 +46,6 @@ private:
                     search(child, depth + 1);
                     return true;
                 }
-                if (search(child, depth + 1)) return true;
-                break;
-            case dw::kTagNamespace:
                 if (search(child, depth + 1)) return true;
                 break;
             default:

@@ -15,9 +15,11 @@ list(APPEND ANALYZER_SOURCES
   symbols/dwarf_entries.cpp
   symbols/dwarf_expression.cpp
   symbols/dwarf_ranges.cpp
+  symbols/dwarf_scopes.cpp
   symbols/dwarf_sections.cpp
   symbols/dwarf_units.cpp
   symbols/dynamic_symbols.cpp
+  symbols/entry_tree.cpp
   symbols/exported_symbols.cpp
   symbols/frame_parameters.cpp
   symbols/inline_scopes.cpp
