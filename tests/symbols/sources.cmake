@@ -44,3 +44,9 @@ if(NOT CMAKE_CROSSCOMPILING)
   add_test(NAME program.elfdump.usage COMMAND elfdump)
   set_tests_properties(program.elfdump.usage PROPERTIES WILL_FAIL TRUE)
 endif()
+
+# Debugging information, symbols, source lines and demangling.
+list(APPEND SUPPORT_SOURCES
+  symbols/dwarf_builder.cpp)
+list(APPEND WIDTH_TEST_SOURCES
+  symbols/dwarf_units_test.cpp)
