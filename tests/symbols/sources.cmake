@@ -49,4 +49,5 @@ endif()
 list(APPEND SUPPORT_SOURCES
   symbols/dwarf_builder.cpp)
 list(APPEND WIDTH_TEST_SOURCES
-  symbols/dwarf_units_test.cpp)
+  symbols/dwarf_units_test.cpp
+  symbols/line_table_test.cpp)
