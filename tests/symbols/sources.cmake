@@ -47,7 +47,10 @@ endif()
 
 # Debugging information, symbols, source lines and demangling.
 list(APPEND SUPPORT_SOURCES
-  symbols/dwarf_builder.cpp)
+  symbols/dwarf_builder.cpp
+  symbols/symbol_test_support.cpp)
 list(APPEND WIDTH_TEST_SOURCES
   symbols/dwarf_units_test.cpp
-  symbols/line_table_test.cpp)
+  symbols/line_table_test.cpp
+  symbols/dwarf_expression_test.cpp
+  symbols/demangle_test.cpp)
