@@ -53,4 +53,5 @@ list(APPEND WIDTH_TEST_SOURCES
   symbols/dwarf_units_test.cpp
   symbols/line_table_test.cpp
   symbols/dwarf_expression_test.cpp
-  symbols/demangle_test.cpp)
+  symbols/demangle_test.cpp
+  symbols/symbol_lookup_test.cpp)
