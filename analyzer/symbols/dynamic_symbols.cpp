@@ -61,7 +61,9 @@ DynamicSymbols::DynamicSymbols(const DumpDynamicTables& tables, const decode::Ta
       count_(tables.symbolCount > kMaxSymbols ? kMaxSymbols : tables.symbolCount) {}
 
 std::optional<DumpSymbol> DynamicSymbols::readEntry(std::uint32_t index) const {
-    if (index >= count_) return std::nullopt;
+    // An index taken from the dump (a relocation's) may lie beyond the count the hash table
+    // implies (undefined symbols below a GNU table's first hashed one): the memory decides.
+    if (index >= kMaxSymbols) return std::nullopt;
     std::uint8_t raw[kEntrySize];
     if (!memory_.read(tables_.symbols + static_cast<TargetWord>(index * kEntrySize), raw, kEntrySize))
         return std::nullopt;

@@ -45,7 +45,7 @@ public:
     DynamicSymbols(const DumpDynamicTables& tables, const decode::TargetMemory& memory);
 
     std::uint32_t count() const { return count_; }
-    // Entry `index` with its name; nothing when it is beyond the count or cannot be read.
+    // Entry `index` with its name; nothing when it cannot be read from the dump.
     std::optional<DumpSymbol> at(std::uint32_t index);
     // The first entry (from 1 up) covering file address `address` whose type the mask accepts
     // and whose section index is not 0.

@@ -2,12 +2,12 @@
 //
 // PLT stubs are found by their code. The dynamic section gives the PLT relocations (DT_JMPREL,
 // DT_PLTRELSZ); stub i jumps through relocation i, so it takes the name of the symbol that
-// relocation names. In CoreSift the first stub is the first word w with (w >> 12) = 0xE28FC
-// ("add ip, pc, ...") whose second word after it has (w >> 12) = 0xE5BCF ("ldr pc, [ip, ...]!")
-// and which does not follow "str lr, [sp, #-4]!"; stubs are 16 bytes apart (lld, and GNU ld's
-// Thumb-entry stubs) or 12 bytes apart when the next stub follows at once (GNU ld's ARM stubs).
-// In CoreSift64 a stub is "adrp x16; ldr x17, [x16, ...]; add x16, x16, ...; br x17", 16 bytes,
-// not preceded by the PLT header's "stp x16, x30, [sp, #-16]!".
+// relocation names. The first stub is found by its pattern past the PLT header: in CoreSift
+// "add ip, pc, ..." with "ldr pc, [ip, ...]!" two words later (three in the long form), not
+// following "str lr, [sp, #-4]!"; in CoreSift64 "adrp x16; ldr x17, [x16, ...]; add x16, x16,
+// ...; br x17", not following the header's "stp x16, x30, [sp, #-16]!". From there the stubs are
+// walked one by one, each as long as its code: linkers differ (12 or 16 bytes, Thumb entries,
+// trap padding, branch-target instructions), and GNU ld mixes sizes in one PLT.
 #include "analyzer/driver/console.h"
 #include "analyzer/symbols/dynamic_symbols.h"
 #include "analyzer/symbols/symbol_lookup.h"
@@ -38,26 +38,60 @@ std::optional<PltRelocations> pltRelocations(const DumpDynamicTables& tables, co
     return PltRelocations{loadBias + *table, *size / kRelocationSize};
 }
 
-bool isFirstStub(const decode::TargetMemory& memory, TargetWord at) {
-    std::uint32_t w[4] = {};
-    std::uint32_t before = 0;
-    if (!memory.read(at, w, sizeof w) || !memory.read32(at - 4, before)) return false;
+std::uint32_t word(const decode::TargetMemory& memory, TargetWord at) {
+    std::uint32_t w = 0;
+    return memory.read32(at, w) ? w : 0;
+}
+
+// CoreSift64: "adrp x16; ldr x17, [x16, ...]; add x16, x16, ...; br x17" at `at`.
+bool isA64Stub(const decode::TargetMemory& memory, TargetWord at) {
+    return (word(memory, at) & 0x9F00001Fu) == 0x90000010u && (word(memory, at + 4) & 0xFFC003FFu) == 0xF9400211u &&
+           (word(memory, at + 8) & 0xFFC003FFu) == 0x91000210u && word(memory, at + 12) == 0xD61F0220u;
+}
+
+// CoreSift: "add ip, pc, ..." whose "ldr pc, [ip, ...]!" comes two words later (or three, in
+// the long form with an extra "add ip, ip, ...").
+bool isArmStub(const decode::TargetMemory& memory, TargetWord at) {
+    return (word(memory, at) >> 12) == 0xE28FCu &&
+           ((word(memory, at + 8) >> 12) == 0xE5BCFu || (word(memory, at + 12) >> 12) == 0xE5BCFu);
+}
+
+constexpr std::uint32_t kBtiC = 0xD503245Fu, kA64Nop = 0xD503201Fu, kA64PltHeader = 0xA9BF7BF0u;
+constexpr std::uint32_t kArmPltHeader = 0xE52DE004u, kThumbBxPc = 0x4778u, kTrap = 0xD4D4D4D4u;
+
+// The start of the first stub: its code as above, not the PLT header's, including the
+// branch-target ("bti c") or Thumb entry ("bx pc") that precedes it.
+std::optional<TargetWord> firstStub(const decode::TargetMemory& memory, TargetWord at) {
+    std::uint32_t before = word(memory, at - 4);
     if constexpr (kIs64) {
-        return (w[0] & 0x9F00001Fu) == 0x90000010u && (w[1] & 0xFFC003FFu) == 0xF9400211u &&
-               (w[2] & 0xFFC003FFu) == 0x91000210u && w[3] == 0xD61F0220u && before != 0xA9BF7BF0u;
+        if (!isA64Stub(memory, at) || before == kA64PltHeader) return std::nullopt;
+        return before == kBtiC ? at - 4 : at;
     } else {
-        return (w[0] >> 12) == 0xE28FCu && (w[2] >> 12) == 0xE5BCFu && before != 0xE52DE004u;
+        if (!isArmStub(memory, at) || before == kArmPltHeader) return std::nullopt;
+        return (before & 0xFFFF) == kThumbBxPc ? at - 4 : at;
     }
 }
 
-TargetWord stubStride(const decode::TargetMemory& memory, TargetWord first) {
-    if constexpr (!kIs64) {
-        std::uint32_t next = 0;
-        if (memory.read32(first + 12, next) && (next >> 12) == 0xE28FCu) return 12;
+// The size of the stub starting at `at`; 0 when no stub is there. Stubs differ by linker: GNU ld
+// writes 12-byte ARM stubs, 16 bytes with a Thumb entry, lld 16-byte ones ending in a trap word;
+// AArch64 stubs are 16 bytes, 24 with branch-target identification.
+TargetWord stubSize(const decode::TargetMemory& memory, TargetWord at) {
+    if constexpr (kIs64) {
+        bool bti = word(memory, at) == kBtiC;
+        TargetWord code = at + (bti ? 4 : 0);
+        if (!isA64Stub(memory, code)) return 0;
+        TargetWord end = code + 16;
+        if (bti && word(memory, end) == kA64Nop) end += 4;
+        return end - at;
+    } else {
+        std::uint16_t first = 0;
+        memory.read16(at, first);
+        TargetWord code = at + (first == kThumbBxPc ? 4 : 0);
+        if (!isArmStub(memory, code)) return 0;
+        TargetWord end = (word(memory, code + 8) >> 12) == 0xE5BCFu ? code + 12 : code + 16;
+        if (word(memory, end) == kTrap) end += 4;
+        return end - at;
     }
-    (void)memory;
-    (void)first;
-    return 16;
 }
 
 int forEachPltStub(SymbolSource& source, const std::function<int(const ExportedSymbol&)>& visit) {
@@ -72,20 +106,17 @@ int forEachPltStub(SymbolSource& source, const std::function<int(const ExportedS
                                                      : tables->codeStart + 16;
         from = (from + 3) & ~TargetWord{3};
         for (TargetWord at = from; at + 16 <= tables->codeEnd - 16 && at >= from; at += 4) {
-            if (isFirstStub(*memory, at)) {
-                first = at;
-                break;
-            }
+            if ((first = firstStub(*memory, at))) break;
         }
     }
     if (!first) {
         source.console().error(Msg::NoPlt, source.moduleName());
         return 0;
     }
-    const TargetWord stride = stubStride(*memory, *first);
+    TargetWord stub = *first;
     for (TargetWord i = 0; i < relocations->count; ++i) {
-        TargetWord stub = *first + i * stride;
-        if (stub < *first || stub + stride > tables->codeEnd) break;
+        const TargetWord size = stubSize(*memory, stub);
+        if (size == 0 || stub + size > tables->codeEnd) break;
         TargetWord info = 0;
         if (!memory->readWord(relocations->table + i * kRelocationSize + sizeof(TargetWord), info)) break;
         auto symbolIndex = static_cast<std::uint32_t>(kIs64 ? static_cast<std::uint64_t>(info) >> 32 : info >> 8);
@@ -93,8 +124,9 @@ int forEachPltStub(SymbolSource& source, const std::function<int(const ExportedS
         ExportedSymbol out;
         out.name = symbol ? symbol->name : std::string_view();
         out.address = stub;
-        out.size = stride;
+        out.size = size;
         out.info = symbol ? symbol->info : 0;
+        stub += size;
         if (int result = visit(out)) return result;
     }
     return 0;
