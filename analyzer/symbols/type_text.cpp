@@ -102,6 +102,11 @@ public:
             std::string name(dwarf_.name(m));
             switch (m.tag()) {
             case dw::kTagMember:
+                if (dwarf_.flag(m, dw::kAtDeclaration) && !dwarf_.attribute(m, dw::kAtDataMemberLocation)) {
+                    text += "    static " + declare(dwarf_.typeOf(m), name, 1) + ";\n";  // a static member (DWARF 4)
+                    break;
+                }
+                [[fallthrough]];
             case dw::kTagInheritance: {
                 std::string declaration = m.tag() == dw::kTagInheritance ? typeName(dwarf_.typeOf(m))
                                                                           : declare(dwarf_.typeOf(m), name, 1);
