@@ -7,7 +7,7 @@ namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;  // EntryTree::kNone
 // Units with more entries than this are walked in place instead.
-constexpr std::size_t kMaxEntries = std::size_t{1} << 24;
+constexpr std::size_t kMaxEntries = std::size_t{1} << 21;
 
 }  // namespace
 

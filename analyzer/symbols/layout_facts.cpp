@@ -8,6 +8,9 @@ namespace {
 // Levels of facts nest no deeper than this (and a damaged table must not recurse for ever).
 constexpr int kMaxDepth = 16;
 constexpr int kMaxTypeHops = 16;
+// Entries looked at in one resolution: anonymous members that contain themselves (a damaged file)
+// would otherwise multiply the work at every level.
+constexpr long kMaxVisits = 1000000;
 
 bool validIndex(std::span<LayoutFact> facts, std::int32_t i) {
     return i >= 0 && static_cast<std::size_t>(i) < facts.size();
@@ -19,7 +22,7 @@ public:
 
     bool level(const Entry& parent, std::int32_t first, std::int64_t base, int depth) {
         if (depth >= kMaxDepth || !validIndex(facts_, first)) return false;
-        for (Entry child = dwarf_.firstChild(parent); child; child = dwarf_.nextSibling(child)) {
+        for (Entry child = dwarf_.firstChild(parent); child && ++visits_ <= kMaxVisits; child = dwarf_.nextSibling(child)) {
             std::string_view name = dwarf_.name(child);
             std::int32_t match = firstOpen(first, child.tag(), name);
             if (match >= 0) apply(facts_[match], child, name, first, base, depth);
@@ -102,6 +105,7 @@ private:
 
     const DwarfInfo& dwarf_;
     std::span<LayoutFact> facts_;
+    long visits_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Symbols by address and by name, source lines, and the symbol source itself.
 #include "analyzer/symbols/symbol_lookup.h"
 
+#include "analyzer/symbols/demangle.h"
 #include "analyzer/symbols/dynamic_symbols.h"
 
 namespace coresift {
@@ -19,6 +20,13 @@ void SymbolSource::setDumpTables(const DumpDynamicTables& tables, const decode::
     dumpTables_ = tables;
     memory_ = &memory;
     dynamic_ = std::make_unique<DynamicSymbols>(tables, memory);
+}
+
+std::string_view SymbolSource::shownName(std::string_view name) {
+    // Names handed out by this source live as long as it does, so they can key the cache.
+    auto found = shownNames_.find(name);
+    if (found == shownNames_.end()) found = shownNames_.emplace(name, displayName(name)).first;
+    return found->second;
 }
 
 std::optional<SymbolHit> symbolAt(SymbolSource& source, TargetWord address, std::uint32_t mask) {

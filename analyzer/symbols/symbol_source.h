@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "analyzer/decode/target_memory.h"
 #include "analyzer/symbols/symbol_file.h"
@@ -109,6 +111,9 @@ public:
     // Module flag 0x8: the file's symbol table (or its MiniDebugInfo stand-in) is there.
     bool hasFileSymbols() const { return file_ && file_->hasSymbols(); }
 
+    // The shown (demangled) form of a name this source handed out, demangled once per name.
+    std::string_view shownName(std::string_view name);
+
 private:
     Console& console_;
     std::string moduleName_;
@@ -120,6 +125,7 @@ private:
     std::unique_ptr<DynamicSymbols> dynamic_;
     const FunctionStarts* functionStarts_ = nullptr;
     const FunctionMatch* functionMatch_ = nullptr;
+    std::unordered_map<std::string_view, std::string> shownNames_;  // keys borrowed from the tables
 };
 
 }  // namespace coresift

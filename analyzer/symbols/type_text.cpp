@@ -10,6 +10,9 @@ namespace {
 constexpr int kMaxDepth = 32;
 // Members shown in one body.
 constexpr int kMaxMembers = 4096;
+// Declarations built for one text: types that refer to each other without end (a damaged file)
+// would otherwise multiply the work at every level.
+constexpr int kMaxDeclarations = 20000;
 
 class Declarations {
 public:
@@ -18,7 +21,7 @@ public:
     std::string declare(const Entry& type, const std::string& inner, int depth) {
         auto around = [&inner](std::string text) { return inner.empty() ? text : text + " " + inner; };
         if (!type) return around("void");
-        if (depth >= kMaxDepth) return around("...");
+        if (depth >= kMaxDepth || ++declarations_ > kMaxDeclarations) return around("...");
         Entry target = dwarf_.typeOf(type);
         switch (type.tag()) {
         case dw::kTagPointerType:
@@ -170,6 +173,7 @@ private:
     }
 
     const DwarfInfo& dwarf_;
+    int declarations_ = 0;
 };
 
 }  // namespace

@@ -16,7 +16,7 @@ std::optional<std::string> symbolic(const SourceFinder& findSource, TargetWord v
     SymbolSource* source = findSource ? findSource(value) : nullptr;
     if (!source) return std::nullopt;
     if (auto data = symbolAt(*source, value, lookup::kObjectMask)) {
-        std::string text = displayName(data->name);
+        std::string text(source->shownName(data->name));
         TargetWord offset = value - data->start;
         if (offset != 0) text += common::format(" + %d", static_cast<int>(offset)).text;
         return text;
@@ -24,7 +24,7 @@ std::optional<std::string> symbolic(const SourceFinder& findSource, TargetWord v
     auto function = symbolAt(*source, value, lookup::kFunctionMask);
     if (!function || function->start != value) return std::nullopt;
     if (function->name == kUnknownFunction) return common::format(kIs64 ? "0x%016llX()" : "0x%08X()", value).text;
-    return displayName(function->name) + "()";
+    return std::string(source->shownName(function->name)) + "()";
 }
 
 }  // namespace
