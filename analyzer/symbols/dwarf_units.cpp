@@ -7,6 +7,8 @@
 //                                                                                      entries at 12
 //   version 5 skeleton, split compile: ... abbrev_offset(4) dwo_id(8)                  entries at 20
 //   version 5 type, split type:        ... abbrev_offset(4) signature(8) type_offset(4) entries at 24
+#include <new>
+
 #include "analyzer/driver/console.h"
 #include "analyzer/symbols/dwarf_constants.h"
 #include "analyzer/symbols/dwarf_info.h"
@@ -79,7 +81,12 @@ UnitHeaderResult readUnitHeader(common::ByteView bytes, std::uint64_t offset, De
 
 std::unique_ptr<DwarfInfo> DwarfInfo::make(Console& console, DwarfSections sections, ElfClass elfClass) {
     if (!sections.has(DebugSection::Info)) return nullptr;
-    return std::unique_ptr<DwarfInfo>(new DwarfInfo(console, std::move(sections), elfClass));
+    try {
+        return std::unique_ptr<DwarfInfo>(new DwarfInfo(console, std::move(sections), elfClass));
+    } catch (const std::bad_alloc&) {
+        console.error(Msg::OutOfMemory);
+        return nullptr;
+    }
 }
 
 DwarfInfo::DwarfInfo(Console& console, DwarfSections sections, ElfClass elfClass)

@@ -2,6 +2,7 @@
 #include "analyzer/symbols/line_table.h"
 
 #include <algorithm>
+#include <new>
 
 #include "analyzer/driver/console.h"
 #include "analyzer/symbols/dwarf_constants.h"
@@ -139,6 +140,15 @@ const LineProgramHeader* LineTables::header(std::uint64_t offset) {
 
 void LineTables::buildIndex() {
     indexed_ = true;
+    try {
+        walkUnits();
+    } catch (const std::bad_alloc&) {
+        dwarf_.console().error(Msg::OutOfMemory);  // the index keeps what the walk collected
+    }
+    sortIndex();
+}
+
+void LineTables::walkUnits() {
     common::ByteView bytes = dwarf_.section(DebugSection::Line);
     std::uint64_t offset = 0;
     while (offset < bytes.size()) {
@@ -176,7 +186,9 @@ void LineTables::buildIndex() {
         if (read.next <= offset) break;
         offset = read.next;
     }
+}
 
+void LineTables::sortIndex() {
     // Greatest start first; of equal starts, the program that comes first in the section.
     std::vector<std::uint32_t> order(sequences_.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;

@@ -95,6 +95,8 @@ private:
     };
 
     void buildIndex();
+    void walkUnits();
+    void sortIndex();
     const Rows& rowsOf(std::uint32_t sequence);
     const LineProgramHeader* header(std::uint64_t offset);
     SourceLine describe(const LineProgramHeader& header, std::uint64_t fileIndex, std::uint32_t line);
