@@ -6,3 +6,27 @@ list(APPEND ANALYZER_SOURCES
   symbols/elf_sections.cpp
   symbols/mapped_file.cpp)
 list(APPEND ANALYZER_LIBRARIES ferrovane_compression)
+
+# Debugging information, symbol look-up, source lines and demangling.
+list(APPEND ANALYZER_SOURCES
+  symbols/address_index.cpp
+  symbols/demangle.cpp
+  symbols/dwarf_abbrev.cpp
+  symbols/dwarf_entries.cpp
+  symbols/dwarf_expression.cpp
+  symbols/dwarf_ranges.cpp
+  symbols/dwarf_scopes.cpp
+  symbols/dwarf_sections.cpp
+  symbols/dwarf_units.cpp
+  symbols/dynamic_symbols.cpp
+  symbols/entry_tree.cpp
+  symbols/exported_symbols.cpp
+  symbols/frame_parameters.cpp
+  symbols/inline_scopes.cpp
+  symbols/layout_facts.cpp
+  symbols/line_header.cpp
+  symbols/line_table.cpp
+  symbols/symbol_file.cpp
+  symbols/symbol_lookup.cpp
+  symbols/type_text.cpp
+  symbols/value_format.cpp)

@@ -44,3 +44,43 @@ if(NOT CMAKE_CROSSCOMPILING)
   add_test(NAME program.elfdump.usage COMMAND elfdump)
   set_tests_properties(program.elfdump.usage PROPERTIES WILL_FAIL TRUE)
 endif()
+
+# Debugging information, symbols, source lines and demangling.
+list(APPEND SUPPORT_SOURCES
+  symbols/dwarf_builder.cpp
+  symbols/symbol_oracles.cpp
+  symbols/symbol_test_support.cpp)
+list(APPEND WIDTH_TEST_SOURCES
+  symbols/dwarf_units_test.cpp
+  symbols/line_table_test.cpp
+  symbols/dwarf_expression_test.cpp
+  symbols/demangle_test.cpp
+  symbols/symbol_lookup_test.cpp
+  symbols/symbol_oracle_test.cpp
+  symbols/dwarf_types_test.cpp)
+
+# The oracles of the symbol look-up's differential tests, and its cross-compiled libraries.
+set(FERROVANE_SYMBOL_ORACLES "")
+if(NOT CMAKE_CROSSCOMPILING)
+  find_program(FERROVANE_LLVM_SYMBOLIZER_PROGRAM NAMES llvm-symbolizer llvm-symbolizer-14)
+  find_program(FERROVANE_CXXFILT_PROGRAM c++filt)
+  find_program(FERROVANE_OBJDUMP_PROGRAM objdump)
+  find_program(FERROVANE_ADDR2LINE_PROGRAM addr2line)
+  find_program(FERROVANE_LLVM_OBJDUMP_PROGRAM NAMES llvm-objdump llvm-objdump-14)
+  if(FERROVANE_LLVM_SYMBOLIZER_PROGRAM AND FERROVANE_CXXFILT_PROGRAM AND FERROVANE_OBJDUMP_PROGRAM AND
+     FERROVANE_ADDR2LINE_PROGRAM AND FERROVANE_LLVM_OBJDUMP_PROGRAM)
+    set(FERROVANE_SYMBOL_ORACLES
+        "FERROVANE_LLVM_SYMBOLIZER=\"${FERROVANE_LLVM_SYMBOLIZER_PROGRAM}\";FERROVANE_CXXFILT=\"${FERROVANE_CXXFILT_PROGRAM}\";FERROVANE_OBJDUMP=\"${FERROVANE_OBJDUMP_PROGRAM}\";FERROVANE_ADDR2LINE=\"${FERROVANE_ADDR2LINE_PROGRAM}\";FERROVANE_LLVM_OBJDUMP=\"${FERROVANE_LLVM_OBJDUMP_PROGRAM}\"")
+  endif()
+
+  set(SYMBOL_FIXTURE_DIR ${CMAKE_BINARY_DIR}/test-data/symbols)
+  add_custom_command(
+    OUTPUT ${SYMBOL_FIXTURE_DIR}/stamp
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/data/make-symbol-fixtures ${CMAKE_CURRENT_LIST_DIR}/data ${SYMBOL_FIXTURE_DIR}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/make-symbol-fixtures ${CMAKE_CURRENT_LIST_DIR}/data/symbols_fixture.cpp
+    COMMENT "Cross-compiling the symbol look-up's test libraries")
+  add_custom_target(symbol_test_fixtures DEPENDS ${SYMBOL_FIXTURE_DIR}/stamp)
+  cmake_language(DEFER CALL add_dependencies analyzer_tests32 symbol_test_fixtures)
+  cmake_language(DEFER CALL add_dependencies analyzer_tests64 symbol_test_fixtures)
+endif()
+set_source_files_properties(symbols/symbol_oracles.cpp PROPERTIES COMPILE_DEFINITIONS "${FERROVANE_SYMBOL_ORACLES}")

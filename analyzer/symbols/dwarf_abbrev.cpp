@@ -1,0 +1,69 @@
+#include "analyzer/symbols/dwarf_abbrev.h"
+
+#include <algorithm>
+
+#include "analyzer/symbols/dwarf_constants.h"
+
+namespace coresift {
+namespace {
+
+std::uint32_t narrow(std::uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(value); }
+
+}  // namespace
+
+AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t offset) {
+    if (offset >= section.size()) return;
+    common::ByteReader in(section, static_cast<std::size_t>(offset));
+    while (in.ok() && !in.atEnd()) {
+        std::uint64_t code = in.uleb128();
+        if (!in.ok() || code == 0) break;
+        Abbreviation abbreviation;
+        abbreviation.code = code;
+        abbreviation.tag = narrow(in.uleb128());
+        abbreviation.hasChildren = in.u8() != 0;
+        abbreviation.firstSpec = static_cast<std::uint32_t>(specs_.size());
+        bool complete = false;
+        while (in.ok()) {
+            std::uint64_t name = in.uleb128();
+            std::uint64_t form = in.uleb128();
+            if (!in.ok()) break;
+            if (name == 0 && form == 0) {
+                complete = true;
+                break;
+            }
+            AttributeSpec spec{narrow(name), narrow(form), 0};
+            if (form == dw::kFormImplicitConst) spec.implicitConst = in.sleb128();
+            specs_.push_back(spec);
+        }
+        if (!complete) {
+            specs_.resize(abbreviation.firstSpec);
+            break;
+        }
+        abbreviation.specCount = static_cast<std::uint32_t>(specs_.size()) - abbreviation.firstSpec;
+        if (abbreviation.code != list_.size() + 1) dense_ = false;
+        list_.push_back(abbreviation);
+    }
+    if (!dense_) {
+        sorted_.resize(list_.size());
+        for (std::uint32_t i = 0; i < list_.size(); ++i) sorted_[i] = i;
+        // Stable: of two declarations with one code, the first is found.
+        std::stable_sort(sorted_.begin(), sorted_.end(),
+                         [this](std::uint32_t a, std::uint32_t b) { return list_[a].code < list_[b].code; });
+    }
+}
+
+const Abbreviation* AbbreviationTable::find(std::uint64_t code) const {
+    if (dense_) return code >= 1 && code <= list_.size() ? &list_[code - 1] : nullptr;
+    auto it = std::lower_bound(sorted_.begin(), sorted_.end(), code,
+                               [this](std::uint32_t i, std::uint64_t c) { return list_[i].code < c; });
+    if (it == sorted_.end() || list_[*it].code != code) return nullptr;
+    return &list_[*it];
+}
+
+const AbbreviationTable& AbbreviationCache::at(std::uint64_t offset) {
+    auto& slot = tables_[offset];
+    if (!slot) slot = std::make_unique<AbbreviationTable>(section_, offset);
+    return *slot;
+}
+
+}  // namespace coresift
