@@ -2,6 +2,7 @@
 
 #include "analyzer/process/address_space.h"
 #include "analyzer/process/core_dump.h"
+#include "analyzer/symbols/module_list.h"
 
 namespace coresift {
 

@@ -11,6 +11,13 @@ list(APPEND WIDTH_TEST_SOURCES
   symbols/elf_notes_test.cpp
   symbols/elf_tables_test.cpp)
 
+# Real dumps: the qemu-made dbs and Android's offline cases converted by the fixture kit (a host
+# tool, so not in the Windows tree).
+if(NOT CMAKE_CROSSCOMPILING)
+  list(APPEND WIDTH_TEST_SOURCES symbols/module_real_dbs_test.cpp)
+  list(APPEND WIDTH_TEST_LIBRARIES fixturekit)
+endif()
+
 # The differential tests compare with binutils (readelf, objcopy) on the build host; the Windows
 # tree, run under wine, has no such oracle and skips them.
 set(FERROVANE_READELF "")
