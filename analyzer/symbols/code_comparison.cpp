@@ -1,5 +1,6 @@
 #include "analyzer/symbols/code_comparison.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -75,13 +76,14 @@ std::size_t padAt(common::ByteView b, std::size_t at) {
     return length;
 }
 
-// The length of a benign pattern starting at `at` in either side, 0 when there is none.
+// The length of a benign pattern starting at `at`, 0 when there is none. A time, a date or a
+// build-id note must be one on both sides; padding is padding on either.
 std::size_t patternAt(common::ByteView dump, common::ByteView file, std::size_t at) {
-    for (common::ByteView side : {dump, file}) {
-        for (auto match : {timeAt, dateAt, buildIdNoteAt, padAt})
-            if (std::size_t length = match(side, at)) return length;
+    for (auto match : {timeAt, dateAt, buildIdNoteAt}) {
+        std::size_t length = match(dump, at);
+        if (length && match(file, at) == length) return length;
     }
-    return 0;
+    return std::max(padAt(dump, at), padAt(file, at));
 }
 
 }  // namespace
@@ -129,13 +131,13 @@ CodeComparison compareCode(common::ByteView dump, common::ByteView file) {
             w += 15;
             continue;
         }
-        if (!wordDiffers(w)) {
-            if (open && w - last >= kRunGapWords) {
-                closeRun(first, last);
-                open = false;
-            }
-            continue;
+        const bool differs = wordDiffers(w);
+        if (open && w - last >= kRunGapWords) {
+            closeRun(first, last);
+            open = false;
+            if (result.unexplained.size() == kMaxUnexplained) break;
         }
+        if (!differs) continue;
         if (!open) {
             open = true;
             first = w;

@@ -53,7 +53,7 @@ std::optional<TargetWord> LinkerRecords::findFirst(MapEntry& region) {
             TargetWord windowAddress = region.start + static_cast<TargetWord>(at);
             if constexpr (kIs64) {
                 // The word before the base is the program header count in the usual layout; the
-                // layout with one more leading word has an address there.
+                // layout with one more word before the base has something else there.
                 auto count = space_.read<TargetWord>(windowAddress - 8);
                 windowOffset_ = count && *count - 1 < 16 ? 16 : 24;
             }
@@ -71,6 +71,8 @@ void LinkerRecords::chooseLayout(TargetWord record) {
         nameForm_ = NameForm::StringObject;
         if (version < 2) {
             windowOffset_ = 24;
+            programHeadersOffset_ = 8;
+            nameForm_ = NameForm::Pointer;
             nameOffset_ = 0;
             return;
         }
@@ -106,7 +108,7 @@ std::optional<LibraryRecord> LinkerRecords::read(TargetWord address) const {
     const common::ByteView window(bytes, sizeof bytes);
     LibraryRecord r;
     r.address = address;
-    r.programHeaders = space_.read<TargetWord>(address + (kIs64 ? 0 : 128)).value_or(0);
+    r.programHeaders = space_.read<TargetWord>(address + programHeadersOffset_).value_or(0);
     r.base = windowWord(window, w::kBase);
     r.size = windowWord(window, w::kSize);
     r.dynamic = windowWord(window, w::kDynamic);
@@ -126,6 +128,13 @@ std::optional<LibraryRecord> LinkerRecords::read(TargetWord address) const {
 
 std::string LinkerRecords::nameOf(const LibraryRecord& record) const {
     if (nameForm_ == NameForm::Inline) return readInlineName(record.address + nameOffset_);
+    if (nameForm_ == NameForm::Pointer) {
+        auto pointer = space_.read<TargetWord>(record.address + nameOffset_);
+        auto text = pointer ? space_.readString(*pointer) : std::nullopt;
+        if (!text) return {};
+        if (text->size() > kMaxNameLength) text->resize(kMaxNameLength);
+        return *text;
+    }
     return readStringObject(record.address + nameOffset_);
 }
 

@@ -7,11 +7,13 @@
 // bias at 284 and the record version at 292; newer versions hold the path as a string object at
 // 380 or 388.
 // CoreSift64: no inline name; the record starts with the program header address and count,
-// then from the "window" at 16 (or 24, in the layout with one more leading word): base, size,
-// dynamic, next, flags, the string and symbol tables, ..., the link map at window + 192
-// (address) and + 200 (name), the load bias at + 240 and the version at + 252. The path is a
-// string object at 416 or 424 (432 or 440 for records whose path names the linker); records of
-// version below 2 keep their name as a string object at 0.
+// then from its "window" at 16 (or at 24, in the layout with one more word before the base):
+// base, size, dynamic, next, flags, the string and symbol tables, ..., the link map at window +
+// 192 (address) and + 200 (name), the load bias at + 240 and the version at + 252. The layout is
+// told by the word before the base: a program header count (1 to 16), or not. The path is a
+// string object at 416 or 424 (432 or 440 for records whose path names the linker). Records of
+// version below 2 have the smaller fixed layout: a pointer to the name at 0, the program header
+// address at 8 and the window at 24.
 #pragma once
 
 #include <cstdint>
@@ -57,7 +59,7 @@ public:
     std::string nameOf(const LibraryRecord& record) const;
 
 private:
-    enum class NameForm { Inline, StringObject };
+    enum class NameForm { Inline, StringObject, Pointer };
 
     std::string readStringObject(TargetWord address) const;
     std::string readInlineName(TargetWord address) const;
@@ -66,6 +68,7 @@ private:
     AddressSpace& space_;
     TargetWord linkerStart_, linkerBase_;
     unsigned windowOffset_ = kIs64 ? 16 : 140;
+    unsigned programHeadersOffset_ = kIs64 ? 0 : 128;
     NameForm nameForm_ = NameForm::Inline;
     unsigned nameOffset_ = 0;
 };

@@ -138,12 +138,15 @@ private:
         for (std::uint32_t b = 0; b < t.gnuBucketCount && steps < kMaxHashEntries; ++b) {
             auto first = word(t.gnuBuckets + b * 4);
             if (!first || *first == 0 || *first < t.gnuSymbolOffset) continue;
-            std::uint32_t index = *first;
-            for (; steps < kMaxHashEntries && index < kMaxHashEntries; ++index, ++steps) {
+            // The last index whose chain entry could be read.
+            std::optional<std::uint32_t> last;
+            for (std::uint32_t index = *first; steps < kMaxHashEntries && index < kMaxHashEntries; ++index, ++steps) {
                 auto chain = word(t.gnuChains + (index - t.gnuSymbolOffset) * 4);
-                if (!chain || (*chain & 1)) break;
+                if (!chain) break;
+                last = index;
+                if (*chain & 1) break;
             }
-            count = std::max(count, index + 1);
+            if (last) count = std::max(count, *last + 1);
         }
         return std::min(count, kMaxHashEntries);
     }
