@@ -38,7 +38,7 @@ struct RunContext {
     std::unique_ptr<AddressSpace> addressSpace;
     // The loaded modules (libraries, executable, linker) with their symbol files; built right
     // after the address space and released before it.
-    std::unique_ptr<ModuleList> modules;
+    std::unique_ptr<ModuleList> moduleList;
 
     // Start-up phases: the db files, the C library's state, the Java runtime, the log daemon.
     PhaseTable phase1, phase2, phase3, phase4;

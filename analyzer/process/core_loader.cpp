@@ -209,7 +209,7 @@ bool loadCoreDump(RunContext& context) {
 }
 
 void teardownProcess(RunContext& context) {
-    context.modules.reset();
+    context.moduleList.reset();
     context.core.reset();
     context.addressSpace.reset();
 }

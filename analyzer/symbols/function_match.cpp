@@ -135,7 +135,7 @@ TargetWord toFileAddress(RunContext& context, Module& module, TargetWord address
     if (!tables) return 0;
     auto function = functionHolding(*tables->dump, address);
     if (!function) return 0;
-    auto [start, length] = *function;
+    const TargetWord start = function->first, length = function->second;
     std::vector<std::uint8_t> code(length);
     if (readSpan(*context.addressSpace, start, code.data(), code.size()) != SpanRead::Ok) return 0;
     const common::ByteView dumpCode(code.data(), code.size());

@@ -33,8 +33,8 @@ namespace coresift {
 namespace module_flag {
 inline constexpr std::uint32_t kMatchRan = 0x1;
 inline constexpr std::uint32_t kMatched = 0x2;
-inline constexpr std::uint32_t kDynamicTables = 0x4;
-inline constexpr std::uint32_t kFileSymbols = 0x8;
+inline constexpr std::uint32_t kDynamicSymbols = 0x4;
+inline constexpr std::uint32_t kSymbolTables = 0x8;
 inline constexpr std::uint32_t kFunctionMatch = 0x20;
 inline constexpr std::uint32_t kHeadersRead = 0x40;
 inline constexpr std::uint32_t kCodeInDump = 0x80;

@@ -59,7 +59,7 @@ public:
         if (image) segmentsFromHeaders(*image);
         else segmentsFromRegions(*head);
 
-        Module& module = context_.modules->add(std::move(module_));
+        Module& module = context_.moduleList->add(std::move(module_));
         for (const ModuleSegment& segment : module.segments) claimSegment(module, segment);
         markHead(module);
         findStretches(module);
@@ -117,11 +117,19 @@ private:
         const std::string name = head.name;
         unsigned looked = 0, writable = 0, executable = 0;
         TargetWord reachedEnd = head.start;
+        std::vector<MapEntry*> gaps;  // no-access gaps, kept once a region of the name follows
         space_.forEachRegion(head.start, endKnown ? request_.endAddress : kUnknownEnd, [&](MapEntry& region) {
             if (!endKnown && ++looked > kMaxCollectedRegions) return 1;
             if (region.module) return 1;  // another module's region ends this one
             if (named) {
-                if (region.name != name && !isNoAccessGap(region)) return 1;
+                if (isNoAccessGap(region)) {
+                    gaps.push_back(&region);
+                    return 0;
+                }
+                if (region.name != name) return 1;
+                for (MapEntry* gap : gaps)
+                    if (!addSegment(gap->start, gap->end, 0)) return 1;
+                gaps.clear();
             } else if (!endKnown) {
                 if (region.hasName()) return 1;
                 if ((region.kind & rk::kWrite) && writable++) return 1;
@@ -177,8 +185,8 @@ private:
         MapEntry* head = space_.regionAt(request_.headerAddress);
         if (!head || head->module != &module) return;
         head->kind |= rk::kModuleHead;
-        head->nextModule = context_.modules->head();
-        context_.modules->setHead(head->start);
+        head->nextModule = context_.moduleList->head();
+        context_.moduleList->setHead(head->start);
     }
 
     void findStretches(Module& module) {
@@ -207,7 +215,7 @@ private:
 }  // namespace
 
 Module* createModule(RunContext& context, const ModuleRequest& request) {
-    if (!context.addressSpace || !context.modules) return nullptr;
+    if (!context.addressSpace || !context.moduleList) return nullptr;
     try {
         return ModuleBuilder(context, request).build();
     } catch (const std::bad_alloc&) {

@@ -55,7 +55,7 @@ public:
         // A GNU hash table wins over a SysV one, whatever their order.
         bool haveHash = gnuHash ? readGnuHash(gnuHash) : (hash && readSysvHash(hash));
         if (haveHash && tables().strings && tables().symbols) {
-            module_.flags |= module_flag::kDynamicTables;
+            module_.flags |= module_flag::kDynamicSymbols;
         } else {
             tables().symbolCount = 0;
         }

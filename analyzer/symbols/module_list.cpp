@@ -7,6 +7,7 @@
 
 #include "analyzer/driver/run_context.h"
 #include "analyzer/process/address_space.h"
+#include "analyzer/process/core_dump.h"
 
 namespace coresift {
 
@@ -33,8 +34,8 @@ Module* moduleAt(RunContext& context, TargetWord address) {
 
 Module* moduleNamed(RunContext& context, std::string_view baseName,
                     const std::function<bool(const std::string& path)>& accept) {
-    if (!context.modules) return nullptr;
-    const auto& modules = context.modules->modules();
+    if (!context.moduleList) return nullptr;
+    const auto& modules = context.moduleList->modules();
     for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
         Module& module = **it;
         if (module.name != baseName || (accept && !accept(module.path))) continue;
@@ -42,6 +43,17 @@ Module* moduleNamed(RunContext& context, std::string_view baseName,
         return &module;
     }
     return nullptr;
+}
+
+Module* cLibraryModule(RunContext& context) {
+    if (!context.moduleList) return nullptr;
+    if (context.core && (context.core->flags & core_flag::kExecutableOnly)) {
+        const auto& modules = context.moduleList->modules();
+        if (modules.empty()) return nullptr;
+        matchModule(context, *modules.front());
+        return modules.front().get();
+    }
+    return moduleNamed(context, "libc.so");
 }
 
 namespace {

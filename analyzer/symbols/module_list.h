@@ -87,6 +87,10 @@ TargetWord toFileAddress(RunContext& context, Module& module, TargetWord address
 // bit clear); 0 when no function in the dump has its code.
 TargetWord toDumpAddress(RunContext& context, Module& module, TargetWord fileAddress);
 
+// The C library's module for the start-up phase: "libc.so", or, when the process was loaded in
+// executable-only mode, the executable's module; matched. Null when there is none.
+Module* cLibraryModule(RunContext& context);
+
 // Whether a file mapping's name is taken as a module by the memory-map rule.
 bool moduleNameAccepted(const std::string& name);
 

@@ -151,7 +151,7 @@ private:
 
     void nameExecutable() {
         MapEntry* region = space_.regionAt(core_.entryPoint);
-        if (region && region->module) context_.modules->setExecutableName(region->module->name);
+        if (region && region->module) context_.moduleList->setExecutableName(region->module->name);
     }
 
     RunContext& context_;
@@ -165,7 +165,7 @@ private:
 ModuleListResult buildModuleList(RunContext& context) {
     if (!context.addressSpace || !context.core) return ModuleListResult::Failed;
     try {
-        context.modules = std::make_unique<ModuleList>();
+        context.moduleList = std::make_unique<ModuleList>();
         return ListBuilder(context).build();
     } catch (const std::bad_alloc&) {
         context.console.warning(Msg::OutOfMemory);
@@ -175,11 +175,11 @@ ModuleListResult buildModuleList(RunContext& context) {
 
 bool loadExecutableModule(RunContext& context, TargetWord start) {
     if (!context.addressSpace || !context.core) return false;
-    if (!context.modules) context.modules = std::make_unique<ModuleList>();
+    if (!context.moduleList) context.moduleList = std::make_unique<ModuleList>();
     const std::string& path = context.core->executablePath;
     Module* module = createModule(context, {path, 0, 0, start, kUnknownEnd, true});
     if (!module) return false;
-    context.modules->setExecutableName(module->name);
+    context.moduleList->setExecutableName(module->name);
     matchModule(context, *module);
     if (module->has(module_flag::kMatched)) return true;
     module->flags |= module_flag::kMissingReported;

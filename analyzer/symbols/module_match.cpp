@@ -391,10 +391,10 @@ private:
             } else if (!strtab || !file.view(strtab->offset, strtab->size)) {
                 console_.warning(Msg::FailToMap, file.name(), ".strtab");
             } else {
-                module_.flags |= module_flag::kFileSymbols;
+                module_.flags |= module_flag::kSymbolTables;
             }
         } else if (module_.miniDebugInfo && !module_.miniDebugInfo->symbolTable().empty()) {
-            module_.flags |= module_flag::kFileSymbols;
+            module_.flags |= module_flag::kSymbolTables;
         }
     }
 

@@ -122,6 +122,7 @@ TEST(LinkerRecords, LibraryWithoutItsRegionsIsReportedAndTheRunGoesOn) {
     const std::string bias = kIs64 ? "0x0000007E00000000" : "0xA0000000";
     EXPECT_EQ(db.err(), "Error: Fail to find 'libmodfix.so' of RO memory segment(" + address + ")\n" +
                             "Error: Fail to create lib handle: " + bias + ": " + libraryFolder() + "libmodfix.so\n");
+    EXPECT_EQ(db.context().console.formatMismatches(), 0u);
 }
 
 // A chain that runs into nowhere, loops, or never ends is a corrupt one: the load fails.
@@ -142,7 +143,7 @@ TEST(LinkerRecords, CorruptChainsFailTheLoad) {
         EXPECT_FALSE(db.load(libs.core));
         EXPECT_EQ(db.err(), "Error: SO_INFO link info is corrupted\n");
         EXPECT_EQ(db.out(), "Loading PROCESS_COREDUMP ...\n" + kFail);
-        EXPECT_EQ(db.context().modules, nullptr);
+        EXPECT_EQ(db.context().moduleList, nullptr);
     }
 }
 
@@ -176,7 +177,7 @@ TEST(LinkerRecords, WithoutRecordsTheMemoryMapGivesTheModules) {
     EXPECT_EQ(modules[1]->loadBias, kFirstBias);
     EXPECT_EQ(modules[2]->name, "libsecond.so");
     EXPECT_EQ(modules[2]->loadBias, kSecondBias);
-    EXPECT_TRUE(modules[2]->has(mf::kCodeInDump | mf::kHeadersRead | mf::kDynamicTables | mf::kCreated));
+    EXPECT_TRUE(modules[2]->has(mf::kCodeInDump | mf::kHeadersRead | mf::kDynamicSymbols | mf::kCreated));
 }
 
 TEST(LinkerRecords, MemoryMapNamesThatMakeModules) {
@@ -205,7 +206,8 @@ TEST(LinkerRecords, WithoutLinkerTheExecutableAloneNeedsItsSymbols) {
             ASSERT_EQ(db.modules().size(), 1u);
             EXPECT_TRUE(db.context().core->flags & coresift::core_flag::kExecutableOnly);
             EXPECT_EQ(db.modules()[0]->loadBias, kFirstBias);
-            EXPECT_EQ(db.context().modules->executableName(), "modexe");
+            EXPECT_EQ(db.context().moduleList->executableName(), "modexe");
+            EXPECT_EQ(coresift::cLibraryModule(db.context()), db.modules()[0]);
         } else {
             EXPECT_EQ(db.out(), "Loading PROCESS_COREDUMP ...\nError: No symbols in /system/bin/modexe, please provide "
                                 "under out/target/product/$proj/symbols folder\n" + kFail);

@@ -76,7 +76,7 @@ TEST(ModuleMatch, TheBuildThatRanMatchesAndItsHeadersAreReadFromTheDump) {
     coresift::Module& m = s.load();
     EXPECT_EQ(s.messages(), "");
     EXPECT_NE(s.db.out().find("Loading libmodfix.so ...\n"), std::string::npos);
-    EXPECT_TRUE(m.has(mf::kMatchRan | mf::kMatched | mf::kDynamicTables | mf::kFileSymbols | mf::kHeadersRead |
+    EXPECT_TRUE(m.has(mf::kMatchRan | mf::kMatched | mf::kDynamicSymbols | mf::kSymbolTables | mf::kHeadersRead |
                       mf::kCodeInDump | mf::kCreated))
         << std::hex << m.flags;
     EXPECT_FALSE(m.has(mf::kFunctionMatch));
@@ -131,6 +131,7 @@ TEST(ModuleMatch, OneShortUnexplainedRunPrintsTheDiffBlockAndTheBuildIdDecides) 
     std::snprintf(offset, sizeof offset, "0x%llX", static_cast<unsigned long long>(at - s.library->placement.bias));
     EXPECT_EQ(s.messages(), std::string("Diff region, ") + address + "<fixture_spread() + 8> ++ 12:\ncoredump:\n    44332211 88776655 "
                             "CCBBAA99\nlibmodfix.so(offset: " + offset + "):\n   " + word(0) + word(1) + word(2) + "\n\n");
+    EXPECT_EQ(s.db.context().console.formatMismatches(), 0u);
 }
 
 TEST(ModuleMatch, TwoUnexplainedRunsWithTheSameBuildIdStillMatch) {
@@ -151,7 +152,7 @@ TEST(ModuleMatch, AnotherBuildIsKeptInFunctionMatchModeOrDropped) {
         Scenario s("libmodfix_other.so", "libmodfix.so");
         coresift::Module& m = s.load();
         EXPECT_FALSE(m.has(mf::kMatched));
-        EXPECT_TRUE(m.has(mf::kFunctionMatch | mf::kFileSymbols));
+        EXPECT_TRUE(m.has(mf::kFunctionMatch | mf::kSymbolTables));
         ASSERT_NE(m.symbolFile, nullptr);
         EXPECT_EQ(s.messages(), "Warning: symbols/" + kRelative +
                                     " and coredump are not matched, please leave symbols folder before test, using "
@@ -205,7 +206,7 @@ TEST(ModuleMatch, WithoutCodeTheDynamicSectionAndTablesDecide) {
         ASSERT_TRUE(s.db.context().addressSpace->readMemory(static_cast<TargetWord>(spread), dump, sizeof dump));
         auto offset = s.library->elf.fileOffsetOf(spread - s.library->placement.bias);
         EXPECT_EQ(std::memcmp(dump, s.library->elf.data().data() + *offset, sizeof dump), 0);
-        EXPECT_TRUE(m.has(mf::kHeadersRead | mf::kDynamicTables));
+        EXPECT_TRUE(m.has(mf::kHeadersRead | mf::kDynamicSymbols));
     }
     {
         Scenario s("libmodfix.so", "libmodfix.so", noCode);
@@ -251,7 +252,7 @@ TEST(ModuleMatch, FilesWithoutLineInformation) {
     {
         Scenario s("libmodfix.so", "libmodfix_nodebug.so");
         coresift::Module& m = s.load();
-        EXPECT_TRUE(m.has(mf::kMatched | mf::kFileSymbols));
+        EXPECT_TRUE(m.has(mf::kMatched | mf::kSymbolTables));
         EXPECT_EQ(s.messages(), warning);
     }
     {
@@ -270,9 +271,26 @@ TEST(ModuleMatch, FilesWithoutLineInformation) {
         Scenario s("libmodfix.so", "libmodfix_strip.so", noCode);
         coresift::Module& m = s.load();
         EXPECT_TRUE(m.has(mf::kMatched));
-        EXPECT_FALSE(m.has(mf::kFileSymbols));
+        EXPECT_FALSE(m.has(mf::kSymbolTables));
         EXPECT_EQ(s.messages(), warning);
     }
+}
+
+// A file whose only symbols are its MiniDebugInfo counts as one with a symbol table.
+TEST(ModuleMatch, MiniDebugInfoSymbolsKeepAFileWithoutLineInformation) {
+    const fs::path mini = fs::path(FERROVANE_TEST_DATA_DIR) / "elf" / (kIs64 ? "arm64" : "arm") / "libfixture_mini.so";
+    if (!fs::exists(mini)) GTEST_SKIP() << "ELF reader test files not built";
+    ProcessCore core;
+    core.addLinker();
+    core.addLibrary({kPath, mini, kFirstBias});
+    ModuleDb db;
+    placeSymbolFile(db.path(), kRelative, mini);
+    ASSERT_TRUE(db.load(core)) << db.err();
+    coresift::Module* m = db.named("libmodfix.so");
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(m->has(mf::kMatched | mf::kSymbolTables | mf::kHeadersRead));
+    ASSERT_NE(m->miniDebugInfo, nullptr);
+    EXPECT_NE(db.err().find("Warning: No symbols in symbols/" + kRelative), std::string::npos) << db.err();
 }
 
 // A file whose code segment is another size is not the module's, even when it is the only
@@ -375,7 +393,7 @@ TEST(ModuleMatch, LookUpsByNameAndAddress) {
     EXPECT_EQ(coresift::moduleAt(context, 0x10), nullptr);
     // The module regions are chained from the most recent module's head back to the first.
     auto& space = *context.addressSpace;
-    TargetWord head = context.modules->head();
+    TargetWord head = context.moduleList->head();
     std::vector<std::string> chain;
     for (int guard = 0; head && guard < 8; ++guard) {
         coresift::MapEntry* region = space.regionAt(head);

@@ -81,8 +81,8 @@ public:
     DbResult load() {
         DbResult result;
         result.loaded = coresift::loadCoreDump(run_.context());
-        if (result.loaded && run_.context().modules) {
-            for (const auto& module : run_.context().modules->modules()) {
+        if (result.loaded && run_.context().moduleList) {
+            for (const auto& module : run_.context().moduleList->modules()) {
                 coresift::matchModule(run_.context(), *module);
                 result.modules.push_back(module.get());
             }
@@ -205,7 +205,7 @@ TEST(ModuleRealDbs, DynamicQemuDbsTakeTheMemoryMapWithBiasesFromTheHeaders) {
         EXPECT_NE(result.err.find("Fail to find <" + linker + "> soinfo segment"), std::string::npos) << result.err;
         std::string figure = checkModules(kTestData / name / "db", result, {{linker}, {"crashfix"}, {"libcrashfix.so"}}, db.context());
         EXPECT_EQ(figure, "2/2") << name;
-        EXPECT_EQ(db.context().modules->executableName(), "crashfix");
+        EXPECT_EQ(db.context().moduleList->executableName(), "crashfix");
         RecordProperty(name, figure);
     }
 }
@@ -280,6 +280,10 @@ TEST(ModuleRealDbs, OfflineCasesListTheirLibrariesAtTheirBiasesAndMatchThem) {
         // The modules are listed in address order, the linker's (the module at AT_BASE) first.
         std::vector<Expected> expected = c.modules;
         std::string figure = checkModules(folder.path(), result, expected, db.context());
+        // The start-up phase's C library.
+        coresift::Module* libc = coresift::cLibraryModule(db.context());
+        bool hasLibc = std::any_of(expected.begin(), expected.end(), [](const Expected& e) { return e.name == "libc.so"; });
+        EXPECT_EQ(libc ? libc->name : "", hasLibc ? "libc.so" : "");
         table += std::string(c.name) + " " + figure + "; ";
     }
     RecordProperty("modules_matched", table);

@@ -15,8 +15,8 @@ bool ModuleDb::load(const ProcessCore& core) {
 
 std::vector<coresift::Module*> ModuleDb::modules() {
     std::vector<coresift::Module*> out;
-    if (!run_.context().modules) return out;
-    for (const auto& m : run_.context().modules->modules()) out.push_back(m.get());
+    if (!run_.context().moduleList) return out;
+    for (const auto& m : run_.context().moduleList->modules()) out.push_back(m.get());
     return out;
 }
 
