@@ -7,6 +7,7 @@
 #include "analyzer/process/file_state.h"
 #include "analyzer/process/property_table.h"
 #include "analyzer/process/thread_stacks.h"
+#include "analyzer/symbols/module_list.h"
 
 namespace coresift {
 

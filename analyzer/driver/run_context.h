@@ -18,6 +18,7 @@
 namespace coresift {
 
 class AddressSpace;
+class ModuleList;
 struct CoreDump;
 class FdTable;
 class ModuleServices;
@@ -49,6 +50,9 @@ struct RunContext {
     // address space. Both live from the load to the teardown.
     std::unique_ptr<CoreDump> core;
     std::unique_ptr<AddressSpace> addressSpace;
+    // The loaded modules (libraries, executable, linker) with their symbol files; built right
+    // after the address space and released before it.
+    std::unique_ptr<ModuleList> moduleList;
 
     // Start-up phases: the db files, the C library's state, the Java runtime, the log daemon.
     PhaseTable phase1, phase2, phase3, phase4;

@@ -7,7 +7,6 @@ list(APPEND ANALYZER_SOURCES
   process/debugger_mmu.cpp
   process/file_state.cpp
   process/internal_record.cpp
-  process/module_list_stub.cpp
   process/page_map.cpp
   process/process_maps.cpp
   process/process_table.cpp

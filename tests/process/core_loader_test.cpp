@@ -13,6 +13,7 @@
 #include "analyzer/process/core_loader.h"
 #include "analyzer/symbols/elf_image.h"
 #include "tests/support/run_capture.h"
+#include "tests/process/linker_stand_in.h"
 #include "tests/support/temp_folder.h"
 #include "tools/corekit/core_builder.h"
 #include "tools/corekit/elf_constants.h"
@@ -57,7 +58,7 @@ corekit::PrPsInfo process(std::uint32_t pid) {
 }
 
 corekit::Auxv auxv(std::uint64_t pageSize = 4096) {
-    return {{ck::AT_PAGESZ, pageSize}, {ck::AT_BASE, 0}, {ck::AT_ENTRY, kCode + 0x100},
+    return {{ck::AT_PAGESZ, pageSize}, {ck::AT_BASE, processtest::kLinkerBase}, {ck::AT_ENTRY, kCode + 0x100},
             {ck::AT_RANDOM, kRandom}, {ck::AT_EXECFN, kExecFn}};
 }
 
@@ -65,6 +66,7 @@ corekit::Auxv auxv(std::uint64_t pageSize = 4096) {
 corekit::CoreBuilder makeCore(std::uint64_t pageSize = 4096) {
     corekit::CoreBuilder core(kArch);
     core.addSegment(kCode, 0x4000, ck::PF_R | ck::PF_X);
+    processtest::addLinkerWithoutLibraries(core, pageSize);  // its bytes before those of the last segments
     std::vector<std::uint8_t> data(0x1000, 0xAB);
     core.addSegment(kData, data, ck::PF_R | ck::PF_W);
     std::vector<std::uint8_t> stack(0x2000, 0);
@@ -133,7 +135,7 @@ TEST_F(LoaderTest, LoadsProcessThreadsAndRegions) {
     EXPECT_EQ(c.threads.find(101)->tls, 0x7000u) << "NT_ARM_TLS goes to the thread created last";
     EXPECT_EQ(c.firstThread->registers.r[12], 0x100cu);
 
-    EXPECT_EQ(space().regionCount(), 3u);
+    EXPECT_EQ(space().regionCount(), 5u);  // with the linker's two
     MapEntry* code = space().regionAt(kCode + 0x3fff);
     EXPECT_EQ(code->kind, rk::kRead | rk::kExecute | rk::kNotInDump | rk::kFromProvider | rk::kFile | rk::kOwnedName);
     EXPECT_EQ(code->name, "/system/bin/crasher");
@@ -198,7 +200,9 @@ TEST_F(LoaderTest, PageSizeChecks) {
 TEST_F(LoaderTest, SixteenKiBPagesLoadInTheSixtyFourBitBuild) {
     corekit::CoreBuilder c(kArch);
     c.addSegment(0x400000, std::vector<std::uint8_t>(0x4000, 1), ck::PF_R | ck::PF_W);
-    c.addPrStatus(thread(9, 0x401000)).addPrPsInfo(process(9)).addAuxv({{ck::AT_PAGESZ, 16384}});
+    c.addPrStatus(thread(9, 0x401000)).addPrPsInfo(process(9));
+    c.addAuxv({{ck::AT_PAGESZ, 16384}, {ck::AT_BASE, processtest::kLinkerBase}});
+    processtest::addLinkerWithoutLibraries(c, 16384);
     bool loaded = load(c);
     EXPECT_EQ(loaded, kIs64) << run_.err();
     if (kIs64) {
@@ -306,7 +310,8 @@ TEST_F(LoaderTest, WithoutPidTheFirstThreadOnTheStackInTableOrderIsMain) {
     c.addPrStatus(thread(77, kData + 0x10));
     c.addPrStatus(thread(20, kStack + 0x1000));
     c.addPrPsInfo(process(0));
-    c.addAuxv({{ck::AT_PAGESZ, 4096}, {ck::AT_RANDOM, kStack + 8}});
+    c.addAuxv({{ck::AT_PAGESZ, 4096}, {ck::AT_RANDOM, kStack + 8}, {ck::AT_BASE, processtest::kLinkerBase}});
+    processtest::addLinkerWithoutLibraries(c);
     ASSERT_TRUE(load(c)) << run_.err();
     EXPECT_EQ(core().pid, 20u);
     EXPECT_TRUE(core().threads.find(20)->isMain());

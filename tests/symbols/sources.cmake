@@ -1,15 +1,30 @@
 list(APPEND SUPPORT_SOURCES
+  symbols/module_core.cpp
+  symbols/module_test_support.cpp
   symbols/elf_builder.cpp
   symbols/elf_exercise.cpp
   symbols/elf_fixtures.cpp
   symbols/readelf_oracle.cpp)
+list(APPEND WIDTH_TEST_LIBRARIES corekit)
 list(APPEND WIDTH_TEST_SOURCES
+  symbols/linker_records_test.cpp
+  symbols/module_match_test.cpp
+  symbols/module_headers_test.cpp
+  symbols/symbol_file_search_test.cpp
+  symbols/code_comparison_test.cpp
   symbols/elf_compressed_test.cpp
   symbols/elf_fixture_test.cpp
   symbols/elf_header_test.cpp
   symbols/elf_malformed_test.cpp
   symbols/elf_notes_test.cpp
   symbols/elf_tables_test.cpp)
+
+# Real dumps: the qemu-made dbs and Android's offline cases converted by the fixture kit (a host
+# tool, so not in the Windows tree).
+if(NOT CMAKE_CROSSCOMPILING)
+  list(APPEND WIDTH_TEST_SOURCES symbols/module_real_dbs_test.cpp)
+  list(APPEND WIDTH_TEST_LIBRARIES fixturekit)
+endif()
 
 # The differential tests compare with binutils (readelf, objcopy) on the build host; the Windows
 # tree, run under wine, has no such oracle and skips them.
@@ -29,6 +44,17 @@ if(NOT CMAKE_CROSSCOMPILING)
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/make-elf-fixtures ${ELF_FIXTURE_SOURCES}
     COMMENT "Cross-compiling the ELF reader's test files")
   add_custom_target(elf_test_fixtures DEPENDS ${ELF_FIXTURE_DIR}/stamp)
+
+  # The module-matching tests' libraries: one build and its variants.
+  set(MODULE_FIXTURE_DIR ${CMAKE_BINARY_DIR}/test-data/modules)
+  add_custom_command(
+    OUTPUT ${MODULE_FIXTURE_DIR}/stamp
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/data/make-module-fixtures ${CMAKE_CURRENT_LIST_DIR}/data ${MODULE_FIXTURE_DIR}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/make-module-fixtures ${CMAKE_CURRENT_LIST_DIR}/data/module_fixture.c
+    COMMENT "Cross-compiling the module-matching test libraries")
+  add_custom_target(module_test_fixtures DEPENDS ${MODULE_FIXTURE_DIR}/stamp)
+  cmake_language(DEFER CALL add_dependencies analyzer_tests32 module_test_fixtures)
+  cmake_language(DEFER CALL add_dependencies analyzer_tests64 module_test_fixtures)
   # The test programs are defined after this file is read.
   cmake_language(DEFER CALL add_dependencies analyzer_tests32 elf_test_fixtures)
   cmake_language(DEFER CALL add_dependencies analyzer_tests64 elf_test_fixtures)

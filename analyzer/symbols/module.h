@@ -1,0 +1,139 @@
+// One loaded ELF object of the dead process (a library, the executable, the dynamic linker) and
+// what the symbol look-ups and the unwinders take from it.
+//
+// What a look-up needs, and where it is:
+//   - `loadBias` (TargetWord): dump address = file address + load bias.
+//   - `flags`: 0x1 matching has run, 0x2 the symbol file matches the dump (it then also serves
+//     the module's pages), 0x4 the dump's dynamic tables are usable (`dynamic` below), 0x8 the
+//     symbol file's `.symtab` (or its MiniDebugInfo stand-in) is there, 0x20 function match mode
+//     (the file is kept for symbols and unwind tables but is not the build that ran; translate
+//     addresses with `toFileAddress` of module_list.h), 0x1000 its missing symbol file has been
+//     reported.
+//   - `symbolFile`: the matched (or, in function match mode, kept) file as an ElfImage; null
+//     when there is none. It lives as long as the module.
+//   - `dynamic`: the dump-side `.dynsym`/`.dynstr` and SysV or GNU hash positions (dump
+//     addresses), read from the dump's `.dynamic` (flag 0x40 says it was read).
+//   - `unwind`: the dump-side `.eh_frame_hdr` (PT_GNU_EH_FRAME) and `.ARM.exidx`
+//     (PT_ARM_EXIDX, with its entry count) positions. The tables' bytes are read through the
+//     address space, which fills the module's missing pages from the matched file.
+// Regions are looked up through the address space by address; a module keeps only the bounds of
+// its header and code stretches, never pointers to regions (other walkers may split or merge them).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analyzer/symbols/elf_image.h"
+#include "common/target_word.h"
+
+namespace coresift {
+
+namespace module_flag {
+inline constexpr std::uint32_t kMatchRan = 0x1;
+inline constexpr std::uint32_t kMatched = 0x2;
+inline constexpr std::uint32_t kDynamicSymbols = 0x4;
+inline constexpr std::uint32_t kSymbolTables = 0x8;
+inline constexpr std::uint32_t kFunctionMatch = 0x20;
+inline constexpr std::uint32_t kHeadersRead = 0x40;
+inline constexpr std::uint32_t kCodeInDump = 0x80;
+inline constexpr std::uint32_t kTextRelocations = 0x100;
+inline constexpr std::uint32_t kUnrelocatedArrays = 0x200;  // `.init_array`/`.fini_array` hold file values
+inline constexpr std::uint32_t kCreated = 0x400;
+inline constexpr std::uint32_t kMissingReported = 0x1000;
+inline constexpr std::uint32_t kJavaCode = 0x2000;
+}  // namespace module_flag
+
+// The dynamic linking tables of a module as they lie in the dump (dump addresses).
+struct DumpDynamicTables {
+    TargetWord symbols = 0;         // DT_SYMTAB
+    TargetWord strings = 0;         // DT_STRTAB
+    TargetWord stringsSize = 0;     // DT_STRSZ, 0 when absent
+    std::uint32_t symbolCount = 0;  // entries of the symbol table, the null entry included
+
+    // SysV hash (DT_HASH): nbucket, nchain, the bucket and chain arrays.
+    std::uint32_t sysvBucketCount = 0, sysvChainCount = 0;
+    TargetWord sysvBuckets = 0, sysvChains = 0;
+
+    // GNU hash (DT_GNU_HASH), used instead of the SysV table when present. Bloom words are
+    // TargetWord wide (32 bits in CoreSift, 64 in CoreSift64); `gnuBloomMask` = bloom count - 1.
+    // `gnuChains` is the address of the chain entry of symbol `gnuSymbolOffset`.
+    bool gnu = false;
+    std::uint32_t gnuBucketCount = 0, gnuSymbolOffset = 0, gnuBloomCount = 0, gnuBloomShift = 0;
+    std::uint32_t gnuBloomMask = 0;
+    TargetWord gnuBloom = 0, gnuBuckets = 0, gnuChains = 0;
+
+    // DT_REL / DT_RELSZ (32-bit text relocations are undone with these).
+    TargetWord relocations = 0, relocationsSize = 0;
+};
+
+// Where the module's unwind tables lie in the dump; 0: none.
+struct DumpUnwindTables {
+    TargetWord ehFrameHdr = 0, ehFrameHdrSize = 0;  // PT_GNU_EH_FRAME: address, p_memsz
+    TargetWord exidx = 0;                           // PT_ARM_EXIDX address
+    std::uint32_t exidxCount = 0;                   // its entries (p_filesz / 8)
+};
+
+// One load window of the symbol file: file bytes laid out as the loader maps them.
+struct LoadWindow {
+    bool present = false;
+    std::uint64_t fileOffset = 0;  // where the window starts in the file
+    std::uint64_t vaddr = 0;       // file address of the window's first byte
+    std::uint64_t segmentVaddr = 0;   // p_vaddr of the load segment
+    std::uint64_t alignedLength = 0;  // length rounded to p_align
+    std::uint64_t pageLength = 0;     // length rounded to 4096
+    common::ByteView bytes;        // the window's bytes in the file (at most alignedLength)
+};
+
+// A load segment collected while the module is created: page-aligned dump bounds and p_flags.
+struct ModuleSegment {
+    TargetWord start = 0, end = 0;
+    std::uint32_t flags = 0;  // PF_X 1, PF_W 2, PF_R 4
+};
+
+struct FunctionMatchTables;  // built on the first translation in function match mode
+
+// A stretch of the module's regions: [start, start + size).
+struct ModuleExtent {
+    TargetWord start = 0, size = 0;
+    TargetWord end() const { return start + size; }
+    bool contains(TargetWord address) const { return address >= start && address - start < size; }
+};
+
+struct Module {
+    TargetWord loadBias = 0;
+    std::uint32_t flags = 0;
+    std::string path;  // as the dynamic linker or the memory map gives it
+    std::string name;  // the text after the last '/'
+    TargetWord soinfo = 0;  // the linker's record of this library, 0 without one
+    bool biasKnown = true;  // false until the memory-map fallback learns it (dump headers or file)
+
+    ModuleExtent header;  // the regions holding the ELF header and program headers ("RO")
+    ModuleExtent code;    // the regions of the first executable segment ("RX"); may be `header`
+    std::vector<ModuleSegment> segments;
+
+    TargetWord dynamicAddress = 0;  // PT_DYNAMIC or the linker record
+    TargetWord headersSize = 0;     // bytes the code comparison skips when code is the header region
+    std::string buildId;            // from the dump's notes, lowercase hexadecimal
+    DumpDynamicTables dynamic;
+    DumpUnwindTables unwind;
+
+    // The symbol file, its mapped load windows, and (in function match mode) its own tables.
+    std::unique_ptr<ElfImage> symbolFile;
+    std::unique_ptr<ElfImage> miniDebugInfo;  // the file's `.gnu_debugdata` image, when it has one
+    LoadWindow ro, rx;
+    DumpUnwindTables fileUnwind;  // file addresses of the file's `.eh_frame_hdr` and `.ARM.exidx`
+    std::shared_ptr<FunctionMatchTables> functionMatch;
+
+    // Pages served past the end of the file (a window rounded up beyond it), kept for the run.
+    std::vector<std::unique_ptr<std::uint8_t[]>> paddedPages;
+
+    bool has(std::uint32_t flag) const { return (flags & flag) != 0; }
+    bool codeIsHeader() const { return code.start == header.start; }
+};
+
+// The text after the last '/' of a path.
+std::string baseNameOf(const std::string& path);
+
+}  // namespace coresift
