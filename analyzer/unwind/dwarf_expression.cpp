@@ -29,6 +29,9 @@ inline constexpr std::uint8_t kAddr = 0x03, kDeref = 0x06, kConst1u = 0x08, kCon
 // Signed arithmetic and comparisons work on the target's address-sized generic type.
 using SignedWord = std::make_signed_t<TargetWord>;
 SignedWord asSigned(std::uint64_t v) { return static_cast<SignedWord>(static_cast<TargetWord>(v)); }
+// Address arithmetic wraps at the target's width; typed constants and wide memory reads keep
+// their 64 bits.
+std::uint64_t generic(std::uint64_t v) { return static_cast<TargetWord>(v); }
 
 class ExpressionMachine {
 public:
@@ -99,7 +102,7 @@ private:
             case op::kFbreg: {
                 const std::int64_t offset = r.sleb128();
                 if (!c_.frameBase) return false;
-                return push(*c_.frameBase + static_cast<std::uint64_t>(offset));
+                return push(generic(*c_.frameBase + static_cast<std::uint64_t>(offset)));
             }
             case op::kCallFrameCfa: return push(c_.cfa);
             case op::kAddrx:
@@ -245,13 +248,13 @@ private:
     bool unary(F f) {
         std::uint64_t a;
         if (!pop(a)) return false;
-        return push(f(a));
+        return push(generic(f(a)));
     }
     template <class F>
     bool binary(F f) {
         std::uint64_t b, a;
         if (!pop(b) || !pop(a)) return false;
-        return push(f(a, b));
+        return push(generic(f(a, b)));
     }
     template <class F>
     bool compare(F f) {
@@ -264,7 +267,7 @@ private:
     bool pushRegister(std::uint64_t reg, std::int64_t offset, bool isValue) {
         if (!c_.registers || reg >= kRuleCount || !c_.registers->known(static_cast<unsigned>(reg))) return false;
         if (isValue) isValue_ = true;
-        return push(static_cast<std::uint64_t>(c_.registers->r[reg]) + static_cast<std::uint64_t>(offset));
+        return push(generic(static_cast<std::uint64_t>(c_.registers->r[reg]) + static_cast<std::uint64_t>(offset)));
     }
     bool pushIndexedAddress(std::uint64_t index) {
         if (!c_.debugAddr) return false;

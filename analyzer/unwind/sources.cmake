@@ -11,4 +11,5 @@ list(APPEND ANALYZER_SOURCES
   unwind/debug_frame_table.cpp
   unwind/exidx_interpreter.cpp
   unwind/exidx_table.cpp
-  unwind/module_unwinder.cpp)
+  unwind/module_unwinder.cpp
+  unwind/prologue_analysis.cpp)
