@@ -58,7 +58,7 @@ std::optional<RegisterState> runPrologue(const PrologueMemory& memory, decode::S
     TargetWord address = start;
     for (unsigned count = 0; address < pc && count < limits.maxInstructions; ++count) {
         std::uint32_t word = 0;
-        if (!fetch(memory, set, address, word)) break;
+        if (!fetch(memory, set, address, word)) return std::nullopt;  // code that is not in the dump
         state.set(kRegPc, set == decode::InstructionSet::Thumb ? address | 1 : address);
         const decode::StepResult step = emulator.step(set, address, word, &block);
         if (step.kind != decode::StepResult::Next) break;

@@ -6,4 +6,6 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/cfi_reader_test.cpp
   unwind/cfi_program_test.cpp
   unwind/dwarf_expression_test.cpp
-  unwind/cfi_step_test.cpp)
+  unwind/cfi_step_test.cpp
+  unwind/exidx_test.cpp
+  unwind/prologue_test.cpp)
