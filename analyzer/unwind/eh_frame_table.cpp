@@ -105,9 +105,14 @@ void EhFrameTable::walkSection(const StepEnvironment& env, TargetWord start, Tar
     mode_ = index_.size() ? Mode::Linear : Mode::Unusable;
 }
 
-std::optional<TargetWord> EhFrameTable::searchTable(const StepEnvironment& env, TargetWord pc) const {
+// How many table entries with the same initial location are tried (an empty FDE may share its
+// location with the real one, in either order).
+constexpr std::size_t kSameLocationTries = 8;
+
+FdeLookup EhFrameTable::searchTable(const StepEnvironment& env, TargetWord pc) const {
+    FdeLookup lookup;
     const common::ByteView table = env.memory->bytesAt(table_);
-    if (table.size() / kTableEntrySize < tableCount_) return std::nullopt;
+    if (table.size() / kTableEntrySize < tableCount_) return lookup;
     // Entries hold (initial location, FDE address) relative to the header, sorted by location.
     const std::int64_t key = static_cast<SignedWord>(pc - header_);
     std::size_t low = 0, high = tableCount_;  // the answer is below `high`
@@ -116,19 +121,20 @@ std::optional<TargetWord> EhFrameTable::searchTable(const StepEnvironment& env, 
         if (*table.read<std::int32_t>(middle * kTableEntrySize) <= key) low = middle + 1;
         else high = middle;
     }
-    if (low == 0) return std::nullopt;
-    const std::int32_t fde = *table.read<std::int32_t>((low - 1) * kTableEntrySize + 4);
-    return header_ + static_cast<TargetWord>(static_cast<SignedWord>(fde));
+    if (low == 0) return lookup;
+    const std::int32_t location = *table.read<std::int32_t>((low - 1) * kTableEntrySize);
+    for (std::size_t i = low, tries = 0; i-- > 0 && tries < kSameLocationTries; ++tries) {
+        if (*table.read<std::int32_t>(i * kTableEntrySize) != location) break;
+        const std::int32_t fde = *table.read<std::int32_t>(i * kTableEntrySize + 4);
+        lookup = readCovering(env, header_ + static_cast<TargetWord>(static_cast<SignedWord>(fde)), pc);
+        if (lookup.kind != FdeLookup::Kind::None) break;
+    }
+    return lookup;
 }
 
-FdeLookup EhFrameTable::find(const StepEnvironment& env, TargetWord pc) {
-    if (mode_ == Mode::Unopened) open(env);
-    std::optional<TargetWord> address;
-    if (mode_ == Mode::Search) address = searchTable(env, pc);
-    else if (mode_ == Mode::Linear) address = index_.find(pc);
+FdeLookup EhFrameTable::readCovering(const StepEnvironment& env, TargetWord address, TargetWord pc) const {
     FdeLookup lookup;
-    if (!address) return lookup;
-    std::optional<Fde> fde = readFde(section(env), *address);
+    std::optional<Fde> fde = readFde(section(env), address);
     if (!fde) {
         lookup.kind = FdeLookup::Kind::Bad;
         return lookup;
@@ -137,6 +143,24 @@ FdeLookup EhFrameTable::find(const StepEnvironment& env, TargetWord pc) {
     lookup.kind = FdeLookup::Kind::Found;
     lookup.fde = *fde;
     return lookup;
+}
+
+FdeLookup EhFrameTable::find(const StepEnvironment& env, TargetWord pc) {
+    if (mode_ == Mode::Unopened) open(env);
+    if (mode_ == Mode::Search) {
+        FdeLookup lookup = searchTable(env, pc);
+        if (lookup.kind != FdeLookup::Kind::None) return lookup;
+        // Linkers have left FDEs out of the table (one that shares its location with an empty
+        // FDE): the section itself, walked once, has the last word.
+        if (!walkedBehindTable_) {
+            walkedBehindTable_ = true;
+            index_.build(section(env));
+        }
+    }
+    if (mode_ == Mode::Search || mode_ == Mode::Linear) {
+        if (std::optional<TargetWord> address = index_.find(pc)) return readCovering(env, *address, pc);
+    }
+    return {};
 }
 
 }  // namespace coresift::unwind

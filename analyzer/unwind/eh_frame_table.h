@@ -2,7 +2,8 @@
 // `.eh_frame_hdr` (the PT_GNU_EH_FRAME segment). A header that cannot be used (unreadable, a
 // version other than 1, no FDEs, a table encoding other than data-relative sdata4) gives way to
 // a walk of `.eh_frame` itself, from the header's eh_frame_ptr or, when even that is unknown,
-// from the section the symbol file names, as Android's unwinder does.
+// from the section the symbol file names, as Android's unwinder does. A pc the table has no FDE
+// for is also looked up in the walked section, once the table has missed.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +46,8 @@ private:
     void open(const StepEnvironment& env);
     bool readHeader(const StepEnvironment& env);
     void walkSection(const StepEnvironment& env, TargetWord start, TargetWord size);
-    std::optional<TargetWord> searchTable(const StepEnvironment& env, TargetWord pc) const;
+    FdeLookup searchTable(const StepEnvironment& env, TargetWord pc) const;
+    FdeLookup readCovering(const StepEnvironment& env, TargetWord fde, TargetWord pc) const;
 
     std::string name_;
     TargetWord header_, headerSize_, sectionAddress_, sectionSize_;
@@ -54,6 +56,7 @@ private:
     TargetWord table_ = 0;
     std::size_t tableCount_ = 0;
     FdeIndex index_;
+    bool walkedBehindTable_ = false;  // the index also backs a table that misses a pc
 };
 
 }  // namespace coresift::unwind

@@ -127,10 +127,11 @@ StepResult ModuleUnwinder::step(const StepEnvironment& env, RegisterState& regis
     return outcome;
 }
 
-std::optional<CfiRowAt> ModuleUnwinder::cfiRowAt(const StepEnvironment& env, TargetWord pc) {
+std::optional<CfiRowAt> ModuleUnwinder::cfiRowAt(const StepEnvironment& env, TargetWord pc, StepSource only) {
     const TargetWord runtimePc = lookupPc(env, pc);
     const TargetWord filePc = runtimePc - tables_.loadBias;
-    for (std::size_t i = 0; i < tables_.debugFrameFiles.size(); ++i) {
+    const bool anySource = only == StepSource::None;
+    for (std::size_t i = 0; (anySource || only == StepSource::DebugFrame) && i < tables_.debugFrameFiles.size(); ++i) {
         DebugFrameSource* source = debugFrame(env, i);
         if (!source || !source->table) continue;
         FdeLookup lookup = source->table->find(env.console, filePc);
@@ -138,7 +139,7 @@ std::optional<CfiRowAt> ModuleUnwinder::cfiRowAt(const StepEnvironment& env, Tar
         if (std::optional<CfiRow> row = rowForPc(source->table->section(env.console), lookup.fde, filePc))
             return CfiRowAt{*row, lookup.fde, StepSource::DebugFrame};
     }
-    if (ehFrame_) {
+    if (ehFrame_ && (anySource || only == StepSource::EhFrame)) {
         FdeLookup lookup = ehFrame_->find(env, runtimePc);
         if (lookup.kind == FdeLookup::Kind::Found) {
             if (std::optional<CfiRow> row = rowForPc(ehFrame_->section(env), lookup.fde, runtimePc))

@@ -78,8 +78,9 @@ public:
     StepResult stepEhFrame(const StepEnvironment& env, RegisterState& registers);
     StepResult stepExidx(const StepEnvironment& env, RegisterState& registers);
 
-    // The CFI row at runtime address `pc` from the first CFI source with an FDE for it.
-    std::optional<CfiRowAt> cfiRowAt(const StepEnvironment& env, TargetWord pc);
+    // The CFI row at runtime address `pc` from the first CFI source with an FDE for it, or from
+    // `only` that source (StepSource::DebugFrame or EhFrame).
+    std::optional<CfiRowAt> cfiRowAt(const StepEnvironment& env, TargetWord pc, StepSource only = StepSource::None);
     // The function holding `pc` by the exception index (CoreSift): start and length.
     std::optional<FunctionExtent> exidxFunctionAt(const StepEnvironment& env, TargetWord pc);
 

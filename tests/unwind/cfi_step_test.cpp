@@ -261,4 +261,17 @@ TEST_F(CfiStep, AnFdeTheTableNamesBadlyIsAFailureNotAMiss) {
     EXPECT_NE(errors().find(".eh_frame segment address"), std::string::npos);
 }
 
+TEST_F(CfiStep, AnFdeMissingFromTheTableIsFoundInTheSection) {
+    fde(0x100, 0x40, {0x0E, u(kWord)});
+    fde(0x200, 0x40, {0x0E, u(2 * kWord)});
+    // The header lists only the first FDE.
+    ModuleUnwinder& m = unwinder(testsupport::ehFrameHeader(kHeader, kEhFrame, {fdes[0]}));
+    RegisterState regs = frame(kCode + 0x210);
+    ASSERT_EQ(m.step(environment(), regs).status, StepStatus::Stepped);
+    EXPECT_EQ(regs.r[kSp], kStack + 0x40 + 2 * kWord);
+    EXPECT_EQ(m.ehFrameTable()->mode(), EhFrameTable::Mode::Search);
+    regs = frame(kCode + 0x280);
+    EXPECT_EQ(m.step(environment(), regs).status, StepStatus::NoEntry);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/unwind/unwind_support.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace testsupport {
 
@@ -94,13 +95,28 @@ void OwnedMemory::addWords(TargetWord address, std::size_t count, TargetWord fir
     add(address, out.data());
 }
 
+void OwnedMemory::add(TargetWord address, ByteVector bytes) {
+    owned_.push_back(std::make_unique<ByteVector>(std::move(bytes)));
+    spans_[address] = common::ByteView(owned_.back()->data(), owned_.back()->size());
+}
+
+void OwnedMemory::addImage(const coresift::ElfImage& image, TargetWord bias) {
+    image.forEachLoad([&](const coresift::ProgramHeader& load) {
+        if (std::optional<common::ByteView> bytes = image.view(load.offset, load.filesz))
+            addView(static_cast<TargetWord>(load.vaddr) + bias, *bytes);
+        return 0;
+    });
+}
+
 void OwnedMemory::poke(TargetWord address, const ByteVector& bytes) {
     auto it = spans_.upper_bound(address);
     ASSERT_NE(it, spans_.begin());
     --it;
     const TargetWord offset = address - it->first;
     ASSERT_LE(offset + bytes.size(), it->second.size());
-    std::copy(bytes.begin(), bytes.end(), it->second.begin() + static_cast<std::ptrdiff_t>(offset));
+    // Only owned spans are changed.
+    std::uint8_t* data = const_cast<std::uint8_t*>(it->second.data());
+    std::copy(bytes.begin(), bytes.end(), data + offset);
 }
 
 void OwnedMemory::pokeWord(TargetWord address, TargetWord value) { poke(address, Emitter().word(value).data()); }
@@ -109,9 +125,7 @@ common::ByteView OwnedMemory::bytesAt(TargetWord address) const {
     auto it = spans_.upper_bound(address);
     if (it == spans_.begin()) return {};
     --it;
-    const TargetWord offset = address - it->first;
-    if (offset >= it->second.size()) return {};
-    return common::ByteView(it->second.data() + offset, it->second.size() - offset);
+    return it->second.from(address - it->first);
 }
 
 coresift::decode::RegisterState registers(std::initializer_list<std::pair<unsigned, TargetWord>> values) {

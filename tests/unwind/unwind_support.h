@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "analyzer/symbols/elf_image.h"
 #include "analyzer/unwind/cfi_entries.h"
 #include "analyzer/unwind/unwind_memory.h"
 #include "analyzer/unwind/unwind_step.h"
@@ -92,20 +93,28 @@ private:
 ByteVector ehFrameHeader(TargetWord address, TargetWord ehFrame,
                          std::vector<std::pair<TargetWord, TargetWord>> entries, std::uint8_t tableEncoding = 0x3B);
 
-// Target memory that owns its spans.
+// Target memory made of spans it owns or borrows (a file's bytes at the address its mapping or
+// its load segments give them).
 class OwnedMemory final : public coresift::unwind::UnwindMemory {
 public:
-    void add(TargetWord address, ByteVector bytes) { spans_[address] = std::move(bytes); }
+    void add(TargetWord address, ByteVector bytes);
+    void addView(TargetWord address, common::ByteView bytes) { spans_[address] = bytes; }
+    // The PT_LOAD segments of `image` (their file bytes) at p_vaddr + bias.
+    void addImage(const coresift::ElfImage& image, TargetWord bias);
     // A span of `count` words, word i holding `first + i * step`.
     void addWords(TargetWord address, std::size_t count, TargetWord first, TargetWord step);
     // Overwrites bytes inside an existing span.
     void poke(TargetWord address, const ByteVector& bytes);
     void pokeWord(TargetWord address, TargetWord value);
     common::ByteView bytesAt(TargetWord address) const override;
-    void clear() { spans_.clear(); }
+    void clear() {
+        spans_.clear();
+        owned_.clear();
+    }
 
 private:
-    std::map<TargetWord, ByteVector> spans_;
+    std::map<TargetWord, common::ByteView> spans_;
+    std::vector<std::unique_ptr<ByteVector>> owned_;
 };
 
 coresift::decode::RegisterState registers(std::initializer_list<std::pair<unsigned, TargetWord>> values);
