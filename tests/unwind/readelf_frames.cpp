@@ -160,7 +160,7 @@ std::vector<RefExidxEntry> parseUnwindInfo(const std::string& text) {
                 if (!startsWith(line.substr(at), "0x")) break;
                 while (at < line.size() && line[at] != ' ') ++at;
             }
-            out.back().ops.push_back(line.substr(at));
+            out.back().ops.push_back({static_cast<unsigned>(std::strtoul(line.c_str() + 2, nullptr, 16)), line.substr(at)});
         }
     }
     return out;

@@ -47,7 +47,8 @@ struct RefExidxEntry {
     std::uint64_t function = 0;
     bool cantUnwind = false;
     bool generic = false;             // a personality routine other than the compact ones
-    std::vector<std::string> ops;     // the operation texts ("pop {r4, r14}", "vsp = vsp + 16", ...)
+    // The operations: first byte and text ("pop {r4, r14}", "vsp = vsp + 16", ...).
+    std::vector<std::pair<unsigned, std::string>> ops;
 };
 
 std::vector<RefExidxEntry> parseUnwindInfo(const std::string& text);

@@ -12,4 +12,5 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/cfi_step_test.cpp
   unwind/exidx_test.cpp
   unwind/prologue_test.cpp
-  unwind/cfi_oracle_test.cpp)
+  unwind/cfi_oracle_test.cpp
+  unwind/exidx_oracle_test.cpp)

@@ -4,11 +4,11 @@
 
 namespace testsupport {
 
-std::vector<FixtureFile> unwindFixtureFiles() {
+std::vector<FixtureFile> unwindFixtureFiles(bool arm) {
     namespace fs = std::filesystem;
     std::vector<FixtureFile> out;
     const fs::path root = fs::path(FERROVANE_TEST_DATA_DIR) / "unwind";
-    const fs::path folder = root / (kIs64 ? "arm64" : "arm");
+    const fs::path folder = root / (arm ? "arm" : "arm64");
     std::error_code ec;
     if (!fs::exists(root / "stamp", ec)) return out;
     for (const auto& entry : fs::directory_iterator(folder, ec))

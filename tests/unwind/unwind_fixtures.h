@@ -8,8 +8,8 @@
 
 namespace testsupport {
 
-// The libraries of test-data/unwind/{arm,arm64} for this build's width; empty when they were
-// not built.
-std::vector<FixtureFile> unwindFixtureFiles();
+// The libraries of test-data/unwind/arm (`arm` true) or arm64 (false, by default this build's
+// width); empty when they were not built.
+std::vector<FixtureFile> unwindFixtureFiles(bool arm = !kIs64);
 
 }  // namespace testsupport
