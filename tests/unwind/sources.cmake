@@ -4,7 +4,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/fixtures.cmake)
 list(APPEND SUPPORT_SOURCES
   unwind/unwind_support.cpp
   unwind/unwind_fixtures.cpp
-  unwind/readelf_frames.cpp)
+  unwind/readelf_frames.cpp
+  unwind/offline_case.cpp)
 list(APPEND WIDTH_TEST_SOURCES
   unwind/cfi_reader_test.cpp
   unwind/cfi_program_test.cpp
@@ -13,4 +14,5 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/exidx_test.cpp
   unwind/prologue_test.cpp
   unwind/cfi_oracle_test.cpp
-  unwind/exidx_oracle_test.cpp)
+  unwind/exidx_oracle_test.cpp
+  unwind/offline_step_test.cpp)
