@@ -23,6 +23,11 @@ inline constexpr std::uint8_t kNop = 0x00, kSetLoc = 0x01, kAdvanceLoc1 = 0x02, 
 
 constexpr std::uint64_t kNoLocation = std::numeric_limits<std::uint64_t>::max();
 
+// Factored offsets come from the table: they wrap instead of overflowing.
+std::int64_t factor(std::int64_t value, std::int64_t alignment) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(value) * static_cast<std::uint64_t>(alignment));
+}
+
 std::uint64_t advance(std::uint64_t location, std::uint64_t delta, std::uint64_t factor) {
     if (factor != 0 && delta > kNoLocation / factor) return kNoLocation;
     const std::uint64_t step = delta * factor;
@@ -80,7 +85,7 @@ private:
             }
             case cfa::kGnuNegativeOffsetExtended: {
                 const std::uint64_t reg = r.uleb128();
-                setFactored(reg, RuleKind::Offset, -static_cast<std::int64_t>(r.uleb128()));
+                setFactored(reg, RuleKind::Offset, static_cast<std::int64_t>(0 - r.uleb128()));
                 return true;
             }
             case cfa::kValOffset: {
@@ -125,7 +130,7 @@ private:
             }
             case cfa::kDefCfaSf: {
                 const std::uint64_t reg = r.uleb128();
-                return defineCfa(reg, r.sleb128() * cie_.dataAlignment, r.ok());
+                return defineCfa(reg, factor(r.sleb128(), cie_.dataAlignment), r.ok());
             }
             case cfa::kDefCfaRegister: {
                 const std::uint64_t reg = r.uleb128();
@@ -136,7 +141,7 @@ private:
                 return true;
             }
             case cfa::kDefCfaOffset: setCfaOffset(static_cast<std::int64_t>(r.uleb128())); return true;
-            case cfa::kDefCfaOffsetSf: setCfaOffset(r.sleb128() * cie_.dataAlignment); return true;
+            case cfa::kDefCfaOffsetSf: setCfaOffset(factor(r.sleb128(), cie_.dataAlignment)); return true;
             case cfa::kDefCfaExpression: row_.cfa = {CfaKind::Expression, 0, 0, block(r)}; return true;
             case cfa::kExpression:
             case cfa::kValExpression: {
@@ -178,7 +183,7 @@ private:
         setFactored(reg, RuleKind::Offset, factoredOffset);
     }
     void setFactored(std::uint64_t reg, RuleKind kind, std::int64_t factoredOffset) {
-        if (reg < kRuleCount) row_.rules[reg] = {kind, 0, factoredOffset * cie_.dataAlignment, {}};
+        if (reg < kRuleCount) row_.rules[reg] = {kind, 0, factor(factoredOffset, cie_.dataAlignment), {}};
     }
     void setKind(std::uint64_t reg, RuleKind kind) {
         if (reg < kRuleCount) row_.rules[reg] = {kind, 0, 0, {}};
