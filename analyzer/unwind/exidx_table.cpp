@@ -44,7 +44,8 @@ std::optional<ExidxTable::Entry> ExidxTable::entryAt(const StepEnvironment& env,
     Entry entry;
     entry.index = index;
     entry.address = address_ + static_cast<TargetWord>(index) * kEntrySize;
-    entry.functionStart = prel31Target(static_cast<std::uint32_t>(entry.address), *word0);
+    // A Thumb function's start may carry the Thumb bit; starts are compared as addresses.
+    entry.functionStart = prel31Target(static_cast<std::uint32_t>(entry.address), *word0) & ~1u;
     entry.data = *word1;
     return entry;
 }

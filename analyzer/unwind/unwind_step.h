@@ -10,6 +10,10 @@
 
 namespace coresift::unwind {
 
+// The registers of one frame: the decoder's register state, numbered as DWARF numbers them
+// (CoreSift: r0-r15; CoreSift64: x0-x30, sp = 31, pc = 32), bit n of `valid` set when register n
+// is known. A thread's registers from the core map one to one (RegisterSet's first kCoreCount
+// words, all known); in CoreSift the pc gets bit 0 when the status register's Thumb bit is set.
 using decode::RegisterState;
 
 enum class StepStatus : std::uint8_t {
