@@ -1,6 +1,7 @@
 #include "analyzer/unwind/prologue_analysis.h"
 
 #include <optional>
+#include <vector>
 
 #include "analyzer/decode/effects.h"
 #include "analyzer/decode/emulator.h"
@@ -46,7 +47,20 @@ bool fetch(const decode::TargetMemory& memory, decode::InstructionSet set, Targe
     return memory.read32(address, word);
 }
 
-// The stand-in frame after running the prologue up to `pc`; nothing when SP got lost.
+// A conditional branch forward to at most `pc`: where the walk resumes when the path it did not
+// take runs into a return first (an early exit before a shrink-wrapped prologue).
+struct Fork {
+    TargetWord target;
+    RegisterState state;
+    decode::StoreLog stores;
+};
+constexpr unsigned kMaxForks = 8;
+
+// The stand-in frame after running the function from `start` up to `pc`, in address order:
+// conditional branches fall through (their forward targets kept as forks), forward jumps up to
+// pc are followed, calls clobber what calls clobber, and a return or a backward jump ends the
+// path: the walk resumes at the last fork, or ends there with what ran before. Nothing when SP
+// got lost or the code cannot be read.
 std::optional<RegisterState> runPrologue(const PrologueMemory& memory, decode::StoreLog& stores,
                                          decode::InstructionSet set, TargetWord start, TargetWord pc,
                                          const PrologueLimits& limits) {
@@ -55,15 +69,44 @@ std::optional<RegisterState> runPrologue(const PrologueMemory& memory, decode::S
     state.set(kRegSp, kEntrySp);
     decode::InstructionEmulator emulator(state, memory, stores);
     decode::ItBlock block;
+    std::vector<Fork> forks;
     TargetWord address = start;
     for (unsigned count = 0; address < pc && count < limits.maxInstructions; ++count) {
         std::uint32_t word = 0;
         if (!fetch(memory, set, address, word)) return std::nullopt;  // code that is not in the dump
+        const RegisterState before = state;
         state.set(kRegPc, set == decode::InstructionSet::Thumb ? address | 1 : address);
         const decode::StepResult step = emulator.step(set, address, word, &block);
-        if (step.kind != decode::StepResult::Next) break;
+        const TargetWord target = step.target & ~TargetWord{1};
+        const bool forward = step.targetKnown && target > address && target <= pc;
+        TargetWord next = address + step.length;
+        switch (step.kind) {
+            case decode::StepResult::Next: break;
+            case decode::StepResult::Call: state.forgetMask(decode::kCallClobbered & ~(std::uint64_t{1} << kRegLr)); break;
+            case decode::StepResult::Conditional:
+                if (forward && forks.size() < kMaxForks) forks.push_back({target, before, stores});
+                break;
+            case decode::StepResult::Jump:
+                if (forward) {
+                    next = target;
+                    block.clear();
+                    break;
+                }
+                [[fallthrough]];
+            default:
+                // A return, a backward jump, an undefined instruction: this path does not lead
+                // to pc. Undo the instruction and resume at the last fork.
+                state = before;
+                if (forks.empty()) return state;
+                state = forks.back().state;
+                stores = forks.back().stores;
+                next = forks.back().target;
+                forks.pop_back();
+                block.clear();
+                break;
+        }
         if (!state.known(kRegSp)) return std::nullopt;
-        address += step.length;
+        address = next;
     }
     return state;
 }

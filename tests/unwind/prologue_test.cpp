@@ -118,4 +118,37 @@ TEST_F(Prologue, WhatThePrologueCannotTell) {
     EXPECT_EQ(stepByPrologue(environment(), 0x900000, regs).status, StepStatus::Failed);
 }
 
+TEST_F(Prologue, ProloguesAfterAnEarlyExit) {
+    // A conditional branch past the pc falls through into the prologue (shrink-wrapped code), and
+    // a path that returns before the pc resumes at the branch that avoided the return.
+    TargetWord frameSize = 0;
+    if constexpr (kIs64) {
+        // cbz x0, +64; stp x29, x30, [sp, #-16]!; bl
+        code({0xB4000200, 0xA9BF7BFD, 0x94000040});
+        frameSize = 16;
+    } else {
+        // cmp r0, #0; beq +64; push {lr}; sub sp, sp, #16; bl
+        code({0xE3500000, 0x0A000010, 0xE52DE004, 0xE24DD010, 0xEB000040});
+        frameSize = 20;
+    }
+    RegisterState regs = frame(kCode + (kIs64 ? 8 : 16));
+    ASSERT_EQ(stepByPrologue(environment(), kCode, regs).status, StepStatus::Stepped);
+    EXPECT_EQ(regs.r[kSpReg], kSp + frameSize);
+    EXPECT_EQ(regs.r[kPcReg], word(kSp + frameSize - (kIs64 ? 8 : 4)));
+
+    if constexpr (kIs64) {
+        // cbnz x0, +8; ret; stp x29, x30, [sp, #-16]!; bl
+        code({0xB5000040, 0xD65F03C0, 0xA9BF7BFD, 0x94000040});
+        frameSize = 16;
+    } else {
+        // cmp r0, #0; bne +12; bx lr; push {r4, lr}; sub sp, sp, #8; bl
+        code({0xE3500000, 0x1A000000, 0xE12FFF1E, 0xE92D4010, 0xE24DD008, 0xEB000040});
+        frameSize = 16;
+    }
+    regs = frame(kCode + (kIs64 ? 12 : 20));
+    ASSERT_EQ(stepByPrologue(environment(), kCode, regs).status, StepStatus::Stepped);
+    EXPECT_EQ(regs.r[kSpReg], kSp + frameSize);
+    EXPECT_EQ(regs.r[kPcReg], word(kSp + frameSize - (kIs64 ? 8 : 4)));
+}
+
 }  // namespace

@@ -15,4 +15,5 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/prologue_test.cpp
   unwind/cfi_oracle_test.cpp
   unwind/exidx_oracle_test.cpp
-  unwind/offline_step_test.cpp)
+  unwind/offline_step_test.cpp
+  unwind/qemu_db_step_test.cpp)
