@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "analyzer/unwind/module_unwinder.h"
+#include "analyzer/unwind/pointer_auth.h"
 #include "tests/unwind/unwind_support.h"
 
 namespace {
@@ -272,6 +273,19 @@ TEST_F(CfiStep, AnFdeMissingFromTheTableIsFoundInTheSection) {
     EXPECT_EQ(m.ehFrameTable()->mode(), EhFrameTable::Mode::Search);
     regs = frame(kCode + 0x280);
     EXPECT_EQ(m.step(environment(), regs).status, StepStatus::NoEntry);
+}
+
+TEST(PointerAuthentication, SignaturesAreStrippedToTheAddressBits) {
+    if constexpr (kIs64) {
+        EXPECT_EQ(stripPointerAuth(0x0020005C390884A8ull, 39), 0x5C390884A8ull);
+        EXPECT_EQ(stripPointerAuth(0x0020005C390884A8ull, 48), 0x5C390884A8ull);
+        EXPECT_EQ(stripPointerAuth(0x7F005C390884A8ull, 48), 0x5C390884A8ull);
+        // Kernel addresses (bit 55 set) get their upper bits set instead.
+        EXPECT_EQ(stripPointerAuth(0xFFA0001234567890ull, 39), 0xFFFFFF9234567890ull);
+        EXPECT_EQ(stripPointerAuth(0x1234ull, 0), 0x1234ull);
+    } else {
+        EXPECT_EQ(stripPointerAuth(0xF0001235u, 39), 0xF0001235u);  // nothing is signed in CoreSift
+    }
 }
 
 }  // namespace
