@@ -31,10 +31,10 @@ protected:
     std::optional<CfiRow> rowAt(TargetWord pc, const ByteVector& fdeInstructions, ByteVector cieInstructions = {},
                                 CfiFormat format = CfiFormat::EhFrame) {
         CfiBuilder builder(format, format == CfiFormat::EhFrame ? 0x10000 : 0);
-        CfiBuilder::CieSpec spec;
-        spec.instructions = cieInstructions.empty() ? ByteVector{0x0C, u(kSp), 0x00} : cieInstructions;
-        if (format == CfiFormat::DebugFrame) spec.augmentation = "";
-        const std::size_t cie = builder.cie(spec);
+        CfiBuilder::CieFields fields;
+        fields.instructions = cieInstructions.empty() ? ByteVector{0x0C, u(kSp), 0x00} : cieInstructions;
+        if (format == CfiFormat::DebugFrame) fields.augmentation = "";
+        const std::size_t cie = builder.cie(fields);
         const std::size_t fde = builder.fde(cie, kBegin, 0x100, fdeInstructions, 0x1B, format == CfiFormat::EhFrame);
         memory.add(builder.address(), builder.bytes());
         section_ = {&memory, format, builder.address(), static_cast<TargetWord>(builder.bytes().size()),
@@ -92,9 +92,9 @@ TEST_F(CfiProgram, RowsChangeOnlyOnceTheLocationPassesThem) {
 TEST_F(CfiProgram, SetLocationUsesTheFdeEncoding) {
     // DW_CFA_set_loc with a pc-relative sdata4 address: the value is relative to its own field.
     CfiBuilder builder(CfiFormat::EhFrame, 0x10000);
-    CfiBuilder::CieSpec spec;
-    spec.instructions = {0x0C, u(kSp), 0x00};
-    const std::size_t cie = builder.cie(spec);
+    CfiBuilder::CieFields fields;
+    fields.instructions = {0x0C, u(kSp), 0x00};
+    const std::size_t cie = builder.cie(fields);
     // The FDE's instructions start after length, CIE pointer, location, range and the empty
     // augmentation data: 4 + 4 + 4 + 4 + 1 bytes; the set_loc operand follows its opcode.
     const std::size_t fdeOffset = builder.bytes().size();

@@ -84,12 +84,12 @@ protected:
 
 TEST_F(CfiReader, EhFrameCieAndFde) {
     CfiBuilder builder(CfiFormat::EhFrame, 0x20000);
-    CfiBuilder::CieSpec spec;
-    spec.augmentation = "zPLRS";
+    CfiBuilder::CieFields fields;
+    fields.augmentation = "zPLRS";
     // Personality as indirect pc-relative sdata4 (skipped, never followed), LSDA encoding, then R.
-    spec.augmentationData = {0x9B, 0x10, 0x20, 0x30, 0x40, 0x1B, 0x1B};
-    spec.instructions = {0x0C, static_cast<std::uint8_t>(kSpRegister), 0x00};
-    const std::size_t cie = builder.cie(spec);
+    fields.augmentationData = {0x9B, 0x10, 0x20, 0x30, 0x40, 0x1B, 0x1B};
+    fields.instructions = {0x0C, static_cast<std::uint8_t>(kSpRegister), 0x00};
+    const std::size_t cie = builder.cie(fields);
     const std::size_t fde = builder.fde(cie, 0x8000, 0x40, {0x41});
     const CfiSection s = section(builder, CfiFormat::EhFrame);
 
@@ -111,12 +111,12 @@ TEST_F(CfiReader, EhFrameCieAndFde) {
 
 TEST_F(CfiReader, DebugFrameTakesOnlyAbsoluteAddresses) {
     CfiBuilder builder(CfiFormat::DebugFrame, 0);
-    CfiBuilder::CieSpec plain;
+    CfiBuilder::CieFields plain;
     plain.augmentation = "";
     plain.version = 3;
     const std::size_t cie = builder.cie(plain);
     const std::size_t fde = builder.fde(cie, 0x8000, 0x40, {}, 0, false);
-    CfiBuilder::CieSpec pcRelative;  // zR with 0x1B: fine in .eh_frame, not in .debug_frame
+    CfiBuilder::CieFields pcRelative;  // zR with 0x1B: fine in .eh_frame, not in .debug_frame
     const std::size_t badCie = builder.cie(pcRelative);
     const std::size_t badFde = builder.fde(badCie, 0x9000, 0x40, {});
     const CfiSection s = section(builder, CfiFormat::DebugFrame, ".debug_frame");
@@ -162,11 +162,11 @@ TEST_F(CfiReader, RejectedCies) {
     for (const Case& c : cases) {
         testsupport::UnwindTest::run.context().catalog.selectEnglish();
         CfiBuilder builder(CfiFormat::EhFrame, 0x30000);
-        CfiBuilder::CieSpec spec;
-        spec.augmentation = c.augmentation;
-        spec.version = c.version;
-        spec.returnRegister = c.returnRegister;
-        const std::size_t cie = builder.cie(spec);
+        CfiBuilder::CieFields fields;
+        fields.augmentation = c.augmentation;
+        fields.version = c.version;
+        fields.returnRegister = c.returnRegister;
+        const std::size_t cie = builder.cie(fields);
         const std::string before = errors();
         EXPECT_FALSE(readCie(section(builder, CfiFormat::EhFrame), builder.addressOf(cie)));
         EXPECT_EQ(errors().substr(before.size()), c.message) << c.augmentation;
@@ -175,9 +175,9 @@ TEST_F(CfiReader, RejectedCies) {
 
 TEST_F(CfiReader, AArch64AugmentationsForSignedAndTaggedFrames) {
     CfiBuilder builder(CfiFormat::EhFrame, 0x30000);
-    CfiBuilder::CieSpec spec;
-    spec.augmentation = "zRBG";
-    const std::size_t cie = builder.cie(spec);
+    CfiBuilder::CieFields fields;
+    fields.augmentation = "zRBG";
+    const std::size_t cie = builder.cie(fields);
     std::optional<Cie> parsed = readCie(section(builder, CfiFormat::EhFrame), builder.addressOf(cie));
     EXPECT_EQ(parsed.has_value(), kIs64);
     EXPECT_EQ(errors(), kIs64 ? "" : "Error: Don't support libfoo.so of .eh_frame augmentation B\n");
@@ -195,7 +195,8 @@ TEST_F(CfiReader, DamagedEntries) {
     EXPECT_EQ(errors(), "Error: <libfoo.so> .eh_frame segment address(" +
                             common::format(kAddressFormat, builder.addressOf(fde)).text + ") is corrupted\n");
     // An entry whose length runs past the readable bytes is not read at all.
-    bytes.resize(bytes.size() - 2);
+    bytes.pop_back();
+    bytes.pop_back();
     memory.clear();
     memory.add(0x40000, bytes);
     const CfiSection cut{&memory, CfiFormat::EhFrame, 0x40000, 0, names()};

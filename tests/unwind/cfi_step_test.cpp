@@ -37,9 +37,9 @@ protected:
     CfiStep() : builder(CfiFormat::EhFrame, kEhFrame) {
         memory.add(kCode, ByteVector(0x1000, 0));
         memory.addWords(kStack, 256, kStackWord, 1);
-        CfiBuilder::CieSpec spec;
-        spec.instructions = {0x0C, u(kSp), 0x00};
-        cie = builder.cie(spec);
+        CfiBuilder::CieFields fields;
+        fields.instructions = {0x0C, u(kSp), 0x00};
+        cie = builder.cie(fields);
     }
     // Adds an FDE covering [kCode + begin, + range).
     void fde(TargetWord begin, TargetWord range, const ByteVector& program) {
@@ -123,7 +123,7 @@ TEST_F(CfiStep, AnUndefinedReturnAddressIsTheOutermostFrame) {
 }
 
 TEST_F(CfiStep, FailuresLeaveTheRegistersAlone) {
-    CfiBuilder::CieSpec noCfa;  // a CIE that never defines the CFA
+    CfiBuilder::CieFields noCfa;  // a CIE that never defines the CFA
     const std::size_t bare = builder.cie(noCfa);
     fdes.push_back({kCode + 0x100, builder.addressOf(builder.fde(bare, kCode + 0x100, 0x10, {}))});
     fde(0x200, 0x10, {0x0C, u(kFp), 0x00});                        // base register unknown
@@ -235,9 +235,9 @@ TEST_F(CfiStep, UnusableHeadersFallBackToWalkingTheSection) {
         memory.addWords(kStack, 256, kStackWord, 1);
         builder = CfiBuilder(CfiFormat::EhFrame, kEhFrame);
         fdes.clear();
-        CfiBuilder::CieSpec spec;
-        spec.instructions = {0x0C, u(kSp), 0x00};
-        cie = builder.cie(spec);
+        CfiBuilder::CieFields fields;
+        fields.instructions = {0x0C, u(kSp), 0x00};
+        cie = builder.cie(fields);
         fde(0x100, 0x40, {0x0E, u(kWord)});
         fde(0x200, 0x40, {0x0E, u(2 * kWord)});
         const std::string before = errors();

@@ -42,17 +42,17 @@ void padEntry(Emitter& out, std::size_t start) {
 }
 }  // namespace
 
-std::size_t CfiBuilder::cie(const CieSpec& spec) {
+std::size_t CfiBuilder::cie(const CieFields& fields) {
     const std::size_t start = out_.size();
     out_.u32(0).u32(format_ == CfiFormat::EhFrame ? 0 : 0xFFFFFFFFu);
-    out_.u8(spec.version).text(spec.augmentation);
-    if (spec.version == 4) out_.u8(sizeof(TargetWord)).u8(0);
-    out_.uleb(spec.codeAlignment).sleb(spec.dataAlignment);
-    if (spec.version == 1) out_.u8(spec.returnRegister);
-    else out_.uleb(spec.returnRegister);
-    if (!spec.augmentation.empty() && spec.augmentation[0] == 'z')
-        out_.uleb(spec.augmentationData.size()).bytes(spec.augmentationData);
-    out_.bytes(spec.instructions);
+    out_.u8(fields.version).text(fields.augmentation);
+    if (fields.version == 4) out_.u8(sizeof(TargetWord)).u8(0);
+    out_.uleb(fields.codeAlignment).sleb(fields.dataAlignment);
+    if (fields.version == 1) out_.u8(fields.returnRegister);
+    else out_.uleb(fields.returnRegister);
+    if (!fields.augmentation.empty() && fields.augmentation[0] == 'z')
+        out_.uleb(fields.augmentationData.size()).bytes(fields.augmentationData);
+    out_.bytes(fields.instructions);
     padEntry(out_, start);
     return start;
 }

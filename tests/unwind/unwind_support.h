@@ -60,7 +60,7 @@ class CfiBuilder {
 public:
     CfiBuilder(coresift::unwind::CfiFormat format, TargetWord address) : format_(format), address_(address) {}
 
-    struct CieSpec {
+    struct CieFields {
         std::string augmentation = "zR";
         unsigned version = 1;
         std::uint64_t codeAlignment = kIs64 ? 4 : 2;
@@ -70,7 +70,7 @@ public:
         ByteVector instructions;
     };
     // Adds a CIE; returns its offset in the section.
-    std::size_t cie(const CieSpec& spec);
+    std::size_t cie(const CieFields& fields);
     // Adds an FDE for [begin, begin + range) with `cieOffset`'s CIE, the initial location in
     // `encoding` (absptr, udata4 or pc-relative sdata4 in .eh_frame; an address in .debug_frame).
     std::size_t fde(std::size_t cieOffset, TargetWord begin, TargetWord range, const ByteVector& instructions,
