@@ -35,7 +35,7 @@ public:
     Emitter& bytes(const ByteVector& v) { bytes_.insert(bytes_.end(), v.begin(), v.end()); return *this; }
     Emitter& text(const std::string& s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); bytes_.push_back(0); return *this; }
     Emitter& raw(std::uint64_t v, unsigned size) {
-        for (unsigned i = 0; i < size; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        for (unsigned i = 0; i < size; ++i) bytes_.push_back(i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0);
         return *this;
     }
     void patch32(std::size_t at, std::uint32_t v) {
