@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "analyzer/driver/console.h"
@@ -14,8 +15,12 @@
 
 namespace coresift {
 
+class AddressSpace;
+struct CoreDump;
+
 struct RunContext {
-    RunContext(std::FILE* out, std::FILE* err) : console(out, err, catalog) {}
+    RunContext(std::FILE* out, std::FILE* err);
+    ~RunContext();
     RunContext(const RunContext&) = delete;
     RunContext& operator=(const RunContext&) = delete;
 
@@ -25,6 +30,11 @@ struct RunContext {
 
     // File views are mapped at offsets aligned down with this mask; 0 outside a run.
     std::uint64_t granularityMask = 0;
+
+    // The process model built from the coredump: the process record with its threads, and the
+    // address space. Both live from the load to the teardown.
+    std::unique_ptr<CoreDump> core;
+    std::unique_ptr<AddressSpace> addressSpace;
 
     // Start-up phases: the db files, the C library's state, the Java runtime, the log daemon.
     PhaseTable phase1, phase2, phase3, phase4;

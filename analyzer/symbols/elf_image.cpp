@@ -115,6 +115,10 @@ std::unique_ptr<ElfImage> ElfImage::open(Console& console, std::shared_ptr<const
     auto last = image->segment(image->segmentCount_ - 1);
     auto lastEnd = last ? endOf(last->offset, last->filesz) : std::nullopt;
     if (!lastEnd || *lastEnd > image->bytes_.size()) {
+        // A core cut short (a device out of storage) still holds its notes and most of its
+        // memory: the address space keeps the bytes the file has and warns once. Any other file
+        // cut inside its segments is unusable.
+        if (h.type == elf::kEtCore && lastEnd) return image;
         console.error(Msg::FileDamaged, path);
         return nullptr;
     }

@@ -1,5 +1,7 @@
 #include "tests/support/run_capture.h"
 
+#include <stdexcept>
+
 #include "analyzer/driver/driver.h"
 #include "platform/console.h"
 
@@ -17,9 +19,19 @@ std::string contents(std::FILE* file) {
     return text;
 }
 
+// A temporary file for one captured stream. Under wine, tmpfile() fails now and then ("permission
+// denied") while another test program creates temporary files at the same moment; it succeeds
+// when tried again.
+std::FILE* captureFile() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (std::FILE* file = std::tmpfile()) return file;
+    }
+    throw std::runtime_error("cannot create a temporary file to capture the analyzer's output");
+}
+
 }  // namespace
 
-RunCapture::RunCapture() : outFile_(std::tmpfile()), errFile_(std::tmpfile()), context_(outFile_, errFile_) {
+RunCapture::RunCapture() : outFile_(captureFile()), errFile_(captureFile()), context_(outFile_, errFile_) {
     context_.readKey = [this] {
         ++keyReads_;
         return platform::kKeyNone;
