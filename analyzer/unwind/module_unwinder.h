@@ -5,8 +5,10 @@
 //   - registers: decode::RegisterState (CoreSift: r0-r15, bit n of `valid` = rn known, a Thumb
 //     pc carries bit 0; CoreSift64: x0-x30, sp = 31, pc = 32). The pc is taken as it is: the
 //     driver moves it back to the call site for every frame but the first before stepping.
-//   - StepEnvironment: the process memory (UnwindMemory over the address space), the console,
-//     the virtual-address bits used to strip pointer authentication from the pc for look-ups.
+//   - StepEnvironment: the process memory (AddressSpaceMemory of process_adapters.h), the
+//     console, the virtual-address bits used to strip pointer authentication from the pc for
+//     look-ups (AddressSpace::addressBits()). The first frame's registers come from
+//     threadRegisters(RegisterSet).
 // Sources are tried in the fixed order `.debug_frame` (symbol file, then its MiniDebugInfo),
 // `.eh_frame` (through `.eh_frame_hdr`, or walked), `.ARM.exidx` (CoreSift); a source without
 // an entry for the pc, or whose step fails, hands over to the next. The result says what

@@ -12,4 +12,5 @@ list(APPEND ANALYZER_SOURCES
   unwind/exidx_interpreter.cpp
   unwind/exidx_table.cpp
   unwind/module_unwinder.cpp
-  unwind/prologue_analysis.cpp)
+  unwind/prologue_analysis.cpp
+  unwind/process_adapters.cpp)

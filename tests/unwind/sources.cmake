@@ -16,4 +16,5 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/cfi_oracle_test.cpp
   unwind/exidx_oracle_test.cpp
   unwind/offline_step_test.cpp
-  unwind/qemu_db_step_test.cpp)
+  unwind/qemu_db_step_test.cpp
+  unwind/process_adapters_test.cpp)
