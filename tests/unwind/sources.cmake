@@ -1,0 +1,20 @@
+# Unwinder tests: hand-built tables for every rule and message, real libraries against readelf,
+# and steps replayed from Android's offline unwind snapshots.
+include(${CMAKE_CURRENT_LIST_DIR}/fixtures.cmake)
+list(APPEND SUPPORT_SOURCES
+  unwind/unwind_support.cpp
+  unwind/unwind_fixtures.cpp
+  unwind/readelf_frames.cpp
+  unwind/offline_case.cpp)
+list(APPEND WIDTH_TEST_SOURCES
+  unwind/cfi_reader_test.cpp
+  unwind/cfi_program_test.cpp
+  unwind/dwarf_expression_test.cpp
+  unwind/cfi_step_test.cpp
+  unwind/exidx_test.cpp
+  unwind/prologue_test.cpp
+  unwind/cfi_oracle_test.cpp
+  unwind/exidx_oracle_test.cpp
+  unwind/offline_step_test.cpp
+  unwind/qemu_db_step_test.cpp
+  unwind/process_adapters_test.cpp)
