@@ -10,19 +10,12 @@
 #include <string>
 #include <string_view>
 
+#include "analyzer/symbols/module_flags.h"
 #include "common/target_word.h"
 
 namespace coresift {
 
 struct RunContext;
-
-// Bits of a module's flag word that the driver and the report read or set.
-namespace module_flag {
-inline constexpr std::uint32_t kMatchRan = 0x1;           // its symbol file was looked for
-inline constexpr std::uint32_t kDynamicSymbols = 0x4;     // the dump holds usable dynamic symbol tables
-inline constexpr std::uint32_t kSymbolTables = 0x8;       // the symbol file's .symtab/.strtab are mapped
-inline constexpr std::uint32_t kMissingReported = 0x1000; // its missing symbol file was reported
-}  // namespace module_flag
 
 struct ModuleSummary {
     std::string name;  // base name
