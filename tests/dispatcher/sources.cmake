@@ -44,6 +44,7 @@ ferrovane_app_tests(dispatcher_tests dispatcher
   dispatcher/classify_test.cpp
   dispatcher/run_test.cpp
   dispatcher/launch_test.cpp
+  dispatcher/install_test.cpp
   dispatcher/platform_services_test.cpp)
 
 # The chain as a user runs it: the Dispatcher program, the settings store, the analyzers.
@@ -51,11 +52,11 @@ set(FERROVANE_TEST_OUTPUT ${CMAKE_BINARY_DIR}/test-output)
 if(CMAKE_CROSSCOMPILING)
   add_test(NAME dispatcher.chain-wine
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/dispatcher/chain-wine.sh $<TARGET_FILE_DIR:Dispatcher>
-                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR})
+                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-data)
   set_tests_properties(dispatcher.chain-wine PROPERTIES RESOURCE_LOCK ferrovane-registry TIMEOUT 300)
 else()
   add_test(NAME dispatcher.chain
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/dispatcher/chain.sh $<TARGET_FILE_DIR:Dispatcher>
-                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR})
+                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-data)
   set_tests_properties(dispatcher.chain PROPERTIES TIMEOUT 120)
 endif()
