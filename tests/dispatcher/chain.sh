@@ -62,4 +62,32 @@ rm "$install/KernSift64"
 db="$work/ke db"; mkdir -p "$db"; printf 'Kernel (KE)' > "$db/ZZ_INTERNAL"
 if out="$("$bin/Dispatcher" "$db" 2>&1 </dev/null)"; then fail "a missing analyzer ended with status 0"; fi
 expect_contains "$out" "Error: Fail to launch $install/KernSift64" "message 17 names the missing analyzer"
+echo "== install from a distribution folder, a run through the installed suite, uninstall"
+export XDG_DATA_HOME="$work/home data" XDG_CONFIG_HOME="$work/home config"
+dist="$work/dist"; mkdir -p "$dist"
+cp "$bin/Dispatcher" "$dist/zDispatcher"; cp "$stub" "$dist/CoreSift64"; echo setup > "$dist/setup.bat"
+out="$(LC_ALL=C "$dist/zDispatcher" -ext 1 -setup 2>&1 </dev/null)" || fail "the install ended with $?: $out"
+[ "$out" = "Setup ...
+Setup done" ] || fail "install output: $out"
+install="$XDG_DATA_HOME/ferrovane"
+[ -x "$install/Dispatcher" ] && [ -x "$install/CoreSift64" ] || fail "the programs were not installed executable"
+[ ! -e "$install/setup.bat" ] || fail "setup.bat was installed"
+settings="$(cat "$XDG_CONFIG_HOME/ferrovane/settings")"
+expect_contains "$settings" "InstallDir=text:$install" "the store names the install folder"
+expect_contains "$settings" "GlobalOpt=dword:0x00000131" "the store holds the word with the script bits"
+verb="$XDG_DATA_HOME/applications/ferrovane-analyze.desktop"
+expect_contains "$(cat "$verb")" "Exec=\"$install/Dispatcher\" %f -ext 4" "the folder verb starts the installed Dispatcher"
+for entry in Setting "User Manual" Uninstall; do
+  [ -f "$XDG_DATA_HOME/applications/ferrovane/$entry.desktop" ] || fail "no menu entry $entry"
+done
+db="$work/installed run"; mkdir -p "$db"; write_elf_header "$db/PROCESS_COREDUMP" 2
+out="$("$install/Dispatcher" "$db" -ext 4 2>&1 </dev/null)" || fail "the installed Dispatcher ended with $?: $out"
+expect_contains "$out" "stub analyzer CoreSift64 ran" "the installed analyzer ran"
+expect_contains "$(stub_record "$db")" "arg=$install" "-l names the install folder"
+out="$(sh "$install/Uninstall.sh" 2>&1 </dev/null)" || fail "the uninstall script ended with $?: $out"
+[ "$out" = "Uninstall ...
+Uninstall done" ] || fail "uninstall output: $out"
+for gone in "$install" "$verb" "$XDG_DATA_HOME/applications/ferrovane" "$XDG_CONFIG_HOME/ferrovane/settings"; do
+  [ ! -e "$gone" ] || fail "the uninstall left $gone"
+done
 echo "chain: all checks passed"
