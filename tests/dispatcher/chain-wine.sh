@@ -12,7 +12,8 @@ rm -rf "$work" && mkdir -p "$work"
 bin="$(cd "$bin" && pwd)" work="$(cd "$work" && pwd)" stub="$(cd "$(dirname "$stub")" && pwd)/$(basename "$stub")"
 key='HKCU\Software\Ferrovane'
 wine reg delete "$key" /f >/dev/null 2>&1 || true
-trap 'wine reg delete "$key" /f >/dev/null 2>&1 || true' EXIT
+verb='HKCU\Software\Classes\Directory\shell\NE/KE-Analyze'
+trap 'wine reg delete "$key" /f >/dev/null 2>&1 || true; wine reg delete "$verb" /f >/dev/null 2>&1 || true' EXIT
 # Batch run, no desktop opening, English.
 wine reg add "$key" /v GlobalOpt /t REG_DWORD /d 259 /f >/dev/null
 dispatch() { (cd "$1" && wine "$bin/Dispatcher.exe" "${@:2}" </dev/null 2>&1 | tr -d '\r'); }
@@ -57,4 +58,23 @@ arg=sym \"q\" dir"
 $record
 --- expected ---
 $expected"
+echo "== install from a distribution folder into the registry's install folder, then uninstall"
+dist="$work/dist"; mkdir -p "$dist"; cp "$bin/Dispatcher.exe" "$dist/zDispatcher.exe"; cp "$stub" "$dist/CoreSift64.exe"
+suite="$work/installed suite"
+wine reg add "$key" /v InstallDir /t REG_SZ /d "$(winepath -w "$suite")" /f >/dev/null
+out="$(dispatch "$work" -ext 1 -setup | grep -v "^wine: ")"  # wine notes volume look-ups
+[ "$out" = "Setup ...
+Setup done" ] || fail "install output: $out"
+[ -f "$suite/Dispatcher.exe" ] && [ -f "$suite/CoreSift64.exe" ] && [ -f "$suite/Uninstall.bat" ] || fail "the suite was not installed"
+expect_contains "$(tr -d '\r' < "$suite/Uninstall.bat")" "-uninstall" "Uninstall.bat runs the uninstall"
+command="$(wine reg query "$verb\command" /ve 2>/dev/null | tr -d '\r')"
+expect_contains "$command" "$(winepath -w "$suite")\Dispatcher.exe\" \"%l\" -ext 4" "the folder verb starts the installed Dispatcher"
+menu="$(winepath -u "$(wine cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')")/Microsoft/Windows/Start Menu/Programs/Ferrovane"
+for link in Setting "User Manual" Uninstall; do [ -f "$menu/$link.lnk" ] || fail "no shortcut $link.lnk in $menu"; done
+out="$(dispatch "$work" -ext 1 -uninstall | grep -v "^wine: ")"
+[ "$out" = "Uninstall ...
+Uninstall done" ] || fail "uninstall output: $out"
+! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstall left $key"
+! wine reg query "$verb" >/dev/null 2>&1 || fail "the uninstall left the folder verb"
+[ ! -e "$menu" ] || fail "the uninstall left $menu"
 echo "chain-wine: all checks passed"
