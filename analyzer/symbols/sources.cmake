@@ -16,6 +16,7 @@ list(APPEND ANALYZER_SOURCES
   symbols/module_match.cpp
   symbols/module_regions.cpp
   symbols/module_symbols.cpp
+  symbols/dex_match.cpp
   symbols/symbol_file_search.cpp)
 list(APPEND ANALYZER_LIBRARIES ferrovane_compression)
 

@@ -34,11 +34,12 @@ struct Library {
         EXPECT_TRUE(db.load(core)) << db.out() << db.err();
     }
 
-    // The dump address of a symbol of the file that ran (Thumb bit clear) and its size.
+    // The dump address of a symbol of the file that ran (a Thumb function's with bit 0 set, as
+    // the symbol table and the look-ups give it) and its size.
     std::pair<TargetWord, TargetWord> symbol(const std::string& name) const {
         for (const auto& s : mapped->elf.symbols())
             if (s.name == name)
-                return {static_cast<TargetWord>(mapped->placement.bias + (s.value & ~1ull)), static_cast<TargetWord>(s.size)};
+                return {static_cast<TargetWord>(mapped->placement.bias + s.value), static_cast<TargetWord>(s.size)};
         ADD_FAILURE() << "no symbol " << name;
         return {0, 0};
     }
@@ -68,11 +69,11 @@ TEST(ModuleSymbols, MatchedLibraryNamesItsFunctionsAndDataFromTheFile) {
 
     auto [spread, spreadSize] = lib.symbol("fixture_spread");
     EXPECT_EQ(nameAt(source, spread + spreadSize / 2), "fixture_spread");
-    EXPECT_EQ(coresift::symbolNamed(source, "fixture_spread", lk::kFunctionMask) & ~TargetWord{1}, spread);
+    EXPECT_EQ(coresift::symbolNamed(source, "fixture_spread", lk::kFunctionMask), spread);
     // A local function is only in the file's symbol table.
     auto [init, initSize] = lib.symbol("fixture_init");
     EXPECT_EQ(nameAt(source, init), "fixture_init");
-    EXPECT_EQ(coresift::symbolNamed(source, "fixture_init", lk::kFunctionMask) & ~TargetWord{1}, init);
+    EXPECT_EQ(coresift::symbolNamed(source, "fixture_init", lk::kFunctionMask), init);
     // Data objects answer object look-ups only.
     auto [table, tableSize] = lib.symbol("fixture_table");
     EXPECT_EQ(nameAt(source, table + 4, lk::kObjectMask), "fixture_table");
@@ -90,14 +91,14 @@ TEST(ModuleSymbols, WithoutAFileTheDumpsDynamicTablesAndUnwindIndexServe) {
     EXPECT_EQ(source.symbolFile(), nullptr);
     ASSERT_NE(source.dumpTables(), nullptr);
     auto [call, callSize] = lib.symbol("fixture_call");
-    EXPECT_EQ(coresift::symbolNamed(source, "fixture_call", lk::kFunctionMask) & ~TargetWord{1}, call);
+    EXPECT_EQ(coresift::symbolNamed(source, "fixture_call", lk::kFunctionMask), call);
     EXPECT_EQ(nameAt(source, call + callSize / 2), "fixture_call");
     // A local function is not exported: the unwind index still knows where it starts.
     auto [init, initSize] = lib.symbol("fixture_init");
     auto hit = coresift::symbolAt(source, init + 2, lk::kFunctionMask);
     ASSERT_TRUE(hit);
     EXPECT_EQ(hit->name, coresift::kUnknownFunction);
-    EXPECT_EQ(hit->start & ~TargetWord{1}, init);
+    EXPECT_EQ(hit->start, init);
     EXPECT_EQ(coresift::symbolNamed(source, "fixture_init", lk::kFunctionMask), 0u);
 }
 
@@ -110,12 +111,19 @@ TEST(ModuleSymbols, FunctionMatchModeFindsLocalFunctionsThroughTheirTwins) {
     coresift::SymbolSource& source = lib.source("libmodfix.so");
     ASSERT_NE(source.functionMatch(), nullptr);
     EXPECT_FALSE(source.matched());
+    auto [spread, spreadSize] = lib.symbol("fixture_spread");
+    const TargetWord fileSpread = source.functionMatch()->toFileAddress(spread + 12);
+    EXPECT_NE(fileSpread, 0u);
+    EXPECT_EQ(fileSpread, coresift::toFileAddress(lib.db.context(), *module, spread + 12));
+    // ARM's exception index runs the local functions into fixture_step, which this build changes,
+    // so only AArch64's frame index gives them twins.
+    if (!kIs64) return;
     auto [init, initSize] = lib.symbol("fixture_init");
     auto hit = coresift::symbolAt(source, init, lk::kFunctionMask);
     ASSERT_TRUE(hit);
     EXPECT_EQ(hit->name, "fixture_init");
-    EXPECT_EQ(hit->start & ~TargetWord{1}, init);
-    EXPECT_EQ(coresift::symbolNamed(source, "fixture_init", lk::kFunctionMask) & ~TargetWord{1}, init);
+    EXPECT_EQ(hit->start, init);
+    EXPECT_EQ(coresift::symbolNamed(source, "fixture_init", lk::kFunctionMask), init);
 }
 
 TEST(ModuleServices, TheCLibraryIsFoundMatchedAndLookedUpOnce) {
@@ -132,7 +140,7 @@ TEST(ModuleServices, TheCLibraryIsFoundMatchedAndLookedUpOnce) {
     EXPECT_FALSE(services->cLibrarySymbol("fixture_counter", coresift::SymbolKind::Function));
     auto step = services->cLibrarySymbol("fixture_step", coresift::SymbolKind::Function);
     ASSERT_TRUE(step);
-    EXPECT_EQ(*step & ~TargetWord{1}, lib.symbol("fixture_step").first);
+    EXPECT_EQ(*step, lib.symbol("fixture_step").first);
     EXPECT_FALSE(services->cLibrarySymbol("epoll_pwait2", coresift::SymbolKind::Function));
 
     services->markCLibrary(mf::kMissingReported);
