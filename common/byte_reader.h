@@ -132,6 +132,14 @@ public:
         pos_ += static_cast<std::size_t>(n);
         return v;
     }
+    // A little-endian number of `n` bytes (DWARF's sized forms and operands); of a wider field
+    // only the low 8 bytes count. 0 when the bytes are not there.
+    std::uint64_t readSized(std::uint64_t n) {
+        ByteView field = bytes(n);
+        std::uint64_t value = 0;
+        for (std::size_t i = field.size() > 8 ? 8 : field.size(); i-- > 0;) value = (value << 8) | field.data()[i];
+        return value;
+    }
     // NUL-terminated text, advancing past the NUL.
     std::string_view cstring() {
         if (!ok_) return {};

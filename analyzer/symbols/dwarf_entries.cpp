@@ -6,14 +6,6 @@
 namespace coresift {
 namespace {
 
-// A little-endian number of `size` bytes (1 to 8).
-std::uint64_t readSized(common::ByteReader& in, unsigned size) {
-    common::ByteView bytes = in.bytes(size);
-    std::uint64_t value = 0;
-    for (std::size_t i = bytes.size(); i-- > 0;) value = (value << 8) | bytes.data()[i];
-    return value;
-}
-
 // A reader over the bytes of `unit`, positioned at `offset`.
 common::ByteReader unitReader(const DwarfInfo& dwarf, const Unit& unit, std::uint64_t offset) {
     common::ByteView bytes = dwarf.section(unit.header.section).sub(0, unit.header.end).value_or(common::ByteView());
@@ -44,12 +36,12 @@ std::optional<AttributeValue> DwarfInfo::readValue(const Unit& unit, common::Byt
     v.form = form;
     const UnitHeader& h = unit.header;
     switch (form) {
-    case dw::kFormAddr: v.value = readSized(in, h.addressSize); break;
+    case dw::kFormAddr: v.value = in.readSized(h.addressSize); break;
     case dw::kFormData1: case dw::kFormRef1: case dw::kFormFlag: case dw::kFormStrx1: case dw::kFormAddrx1:
         v.value = in.u8(); break;
     case dw::kFormData2: case dw::kFormRef2: case dw::kFormStrx2: case dw::kFormAddrx2:
         v.value = in.u16(); break;
-    case dw::kFormStrx3: case dw::kFormAddrx3: v.value = readSized(in, 3); break;
+    case dw::kFormStrx3: case dw::kFormAddrx3: v.value = in.readSized(3); break;
     case dw::kFormData4: case dw::kFormRef4: case dw::kFormRefSup4: case dw::kFormStrx4: case dw::kFormAddrx4:
         v.value = in.u32(); break;
     case dw::kFormData8: case dw::kFormRef8: case dw::kFormRefSig8: case dw::kFormRefSup8:
@@ -66,8 +58,8 @@ std::optional<AttributeValue> DwarfInfo::readValue(const Unit& unit, common::Byt
     }
     case dw::kFormStrp: case dw::kFormLineStrp: case dw::kFormSecOffset: case dw::kFormStrpSup:
     case dw::kFormGnuStrpAlt: case dw::kFormGnuRefAlt:
-        v.value = readSized(in, h.offsetSize); break;
-    case dw::kFormRefAddr: v.value = readSized(in, h.version == 2 ? h.addressSize : h.offsetSize); break;
+        v.value = in.readSized(h.offsetSize); break;
+    case dw::kFormRefAddr: v.value = in.readSized(h.version == 2 ? h.addressSize : h.offsetSize); break;
     case dw::kFormBlock1: v.bytes = in.bytes(in.u8()); break;
     case dw::kFormBlock2: v.bytes = in.bytes(in.u16()); break;
     case dw::kFormBlock4: v.bytes = in.bytes(in.u32()); break;

@@ -8,13 +8,6 @@ namespace {
 
 std::uint64_t maskOf(unsigned size) { return size >= 8 ? UINT64_MAX : (std::uint64_t{1} << (size * 8)) - 1; }
 
-std::uint64_t readSized(common::ByteReader& in, unsigned size) {
-    common::ByteView bytes = in.bytes(size);
-    std::uint64_t value = 0;
-    for (std::size_t i = bytes.size(); i-- > 0;) value = (value << 8) | bytes.data()[i];
-    return value;
-}
-
 bool readMemory(const ExpressionContext& context, std::uint64_t address, unsigned size, std::uint64_t& out) {
     if (!context.memory || size == 0 || size > 8) return false;
     std::uint8_t bytes[8] = {};
@@ -139,7 +132,7 @@ std::optional<Location> Evaluator::run(const std::vector<std::uint64_t>& initial
             ok = value && push(*value + static_cast<std::uint64_t>(offset));
         } else {
             switch (op) {
-            case dw::kOpAddr: ok = push(readSized(in, context_.addressSize) + context_.loadBias); break;
+            case dw::kOpAddr: ok = push(in.readSized(context_.addressSize) + context_.loadBias); break;
             case dw::kOpConst1u: ok = push(in.u8()); break;
             case dw::kOpConst1s: ok = push(static_cast<std::uint64_t>(in.s8())); break;
             case dw::kOpConst2u: ok = push(in.u16()); break;

@@ -7,13 +7,6 @@
 namespace coresift {
 namespace {
 
-std::uint64_t readSized(common::ByteReader& in, unsigned size) {
-    common::ByteView bytes = in.bytes(size);
-    std::uint64_t value = 0;
-    for (std::size_t i = bytes.size(); i-- > 0;) value = (value << 8) | bytes.data()[i];
-    return value;
-}
-
 std::uint64_t allOnes(unsigned size) { return size >= 8 ? UINT64_MAX : (std::uint64_t{1} << (size * 8)) - 1; }
 
 bool isConstantForm(std::uint32_t form) {
@@ -30,7 +23,7 @@ bool walkRanges(common::ByteView section, std::uint64_t offset, unsigned size, s
     if (offset >= section.size()) return false;
     common::ByteReader in(section, static_cast<std::size_t>(offset));
     while (in.ok()) {
-        std::uint64_t begin = readSized(in, size), end = readSized(in, size);
+        std::uint64_t begin = in.readSized(size), end = in.readSized(size);
         if (!in.ok()) return false;
         if (begin == 0 && end == 0) return true;
         if (begin == allOnes(size)) {
@@ -99,9 +92,9 @@ bool DwarfInfo::forEachRange(const Entry& entry, const RangeVisitor& visit) cons
                 break;
             }
             case dw::kRleOffsetPair: b = base + in.uleb128(); e = base + in.uleb128(); break;
-            case dw::kRleBaseAddress: base = readSized(in, size); isRange = false; break;
-            case dw::kRleStartEnd: b = readSized(in, size); e = readSized(in, size); break;
-            case dw::kRleStartLength: b = readSized(in, size); e = b + in.uleb128(); break;
+            case dw::kRleBaseAddress: base = in.readSized(size); isRange = false; break;
+            case dw::kRleStartEnd: b = in.readSized(size); e = in.readSized(size); break;
+            case dw::kRleStartLength: b = in.readSized(size); e = b + in.uleb128(); break;
             default: return false;
             }
             if (!in.ok()) return false;
@@ -168,7 +161,7 @@ const AddressIndex& DwarfInfo::arangesIndex() const {
         if (!in.ok() || length > in.remaining()) break;
         const std::uint64_t end = in.offset() + length;
         std::uint16_t version = in.u16();
-        std::uint64_t infoOffset = readSized(in, offsetSize);
+        std::uint64_t infoOffset = in.readSized(offsetSize);
         std::uint8_t addressSize = in.u8();
         std::uint8_t segmentSize = in.u8();
         offset = end;
@@ -187,7 +180,7 @@ const AddressIndex& DwarfInfo::arangesIndex() const {
         common::ByteReader tuples(bytes.sub(0, end).value_or(common::ByteView()));
         tuples.seek(static_cast<std::size_t>(setStart + (header + tuple - 1) / tuple * tuple));
         while (tuples.ok() && tuples.remaining() >= tuple) {
-            std::uint64_t address = readSized(tuples, addressSize), size = readSized(tuples, addressSize);
+            std::uint64_t address = tuples.readSized(addressSize), size = tuples.readSized(addressSize);
             if (address == 0 && size == 0) break;
             intervals.push_back({address, saturatingEnd(address, size), rank++, unit->index});
         }

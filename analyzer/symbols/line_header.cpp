@@ -10,13 +10,6 @@ namespace {
 // Tables larger than this are not file tables but damage.
 constexpr std::uint64_t kMaxEntries = 1u << 20;
 
-std::uint64_t readSized(common::ByteReader& in, unsigned size) {
-    common::ByteView bytes = in.bytes(size);
-    std::uint64_t value = 0;
-    for (std::size_t i = bytes.size() > 8 ? 8 : bytes.size(); i-- > 0;) value = (value << 8) | bytes.data()[i];
-    return value;
-}
-
 struct EntryFormat {
     std::uint64_t content, form;
 };
@@ -29,8 +22,8 @@ bool readEntry(const DwarfInfo& dwarf, common::ByteReader& in, const std::vector
         std::uint64_t number = 0;
         switch (f.form) {
         case dw::kFormString: text = in.cstring(); break;
-        case dw::kFormLineStrp: text = dwarf.section(DebugSection::LineStr).cstring(readSized(in, offsetSize)); break;
-        case dw::kFormStrp: text = dwarf.section(DebugSection::Str).cstring(readSized(in, offsetSize)); break;
+        case dw::kFormLineStrp: text = dwarf.section(DebugSection::LineStr).cstring(in.readSized(offsetSize)); break;
+        case dw::kFormStrp: text = dwarf.section(DebugSection::Str).cstring(in.readSized(offsetSize)); break;
         case dw::kFormUdata: number = in.uleb128(); break;
         case dw::kFormData1: number = in.u8(); break;
         case dw::kFormData2: number = in.u16(); break;
@@ -131,7 +124,7 @@ LineHeaderResult readLineHeader(const DwarfInfo& dwarf, std::uint64_t offset) {
         h.addressSize = unit.u8();
         unit.u8();  // segment selector size
     }
-    std::uint64_t headerLength = readSized(unit, h.offsetSize);
+    std::uint64_t headerLength = unit.readSized(h.offsetSize);
     if (!unit.ok() || headerLength > unit.remaining()) return result;
     h.programStart = unit.offset() + headerLength;
     h.minInstructionLength = unit.u8();

@@ -16,13 +16,6 @@ constexpr std::size_t kMaxCachedRows = std::size_t{1} << 21;
 
 std::uint64_t addressMask(unsigned size) { return size >= 8 ? UINT64_MAX : (std::uint64_t{1} << (size * 8)) - 1; }
 
-std::uint64_t readSized(common::ByteReader& in, std::uint64_t size) {
-    common::ByteView bytes = in.bytes(size);
-    std::uint64_t value = 0;
-    for (std::size_t i = bytes.size() > 8 ? 8 : bytes.size(); i-- > 0;) value = (value << 8) | bytes.data()[i];
-    return value;
-}
-
 // The state machine of one program. `onRow` sees each row (address, line, file, end of sequence);
 // it returns false to stop. `onDefineFile` sees files the program defines. Returns false when the
 // program stops at an opcode it cannot run (after printing the message).
@@ -71,7 +64,7 @@ struct ProgramRun {
                     reset();
                     break;
                 case dw::kLneSetAddress:
-                    address = readSized(in, length - 1) & mask;
+                    address = in.readSized(length - 1) & mask;
                     break;
                 case dw::kLneDefineFile: {
                     std::string_view name = in.cstring();
