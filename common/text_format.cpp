@@ -2,14 +2,14 @@
 
 #include <cstdio>
 
-// Each conversion is handed to snprintf with a specification this file built itself and an
-// argument of exactly the type that specification names; the formats are not literals by design.
+// Each conversion is handed to snprintf with a conversion text this file built itself and an
+// argument of exactly the type that conversion names; the formats are not literals by design.
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 
 namespace common {
 namespace {
 
-// One parsed conversion specification, e.g. "%-08llX".
+// One parsed conversion, e.g. "%-08llX".
 struct Spec {
     std::string flags;
     bool starWidth = false;
@@ -24,7 +24,7 @@ struct Spec {
 bool isFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Parses the specification starting right after '%'. Returns the index after it, or npos.
+// Parses the conversion starting right after '%'. Returns the index after it, or npos.
 std::size_t parseSpec(std::string_view f, std::size_t i, Spec& s) {
     while (i < f.size() && isFlag(f[i])) s.flags += f[i++];
     if (i < f.size() && f[i] == '*') { s.starWidth = true; ++i; }

@@ -12,20 +12,20 @@ namespace dispatcher {
 
 namespace {
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     int operands;
 };
 
 // In the order they are tested.
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"-t", 0}, {"-cmm", 0}, {"-gdb", 0}, {"-lang", 1}, {"-ext", 1}, {"-e", 1},
     {"-s", 1}, {"-c", 1}, {"-setup", 0}, {"-uninstall", 0}, {"-ud", 2}, {"-h", 0},
 };
 
-const OptionSpec* findOption(const std::string& arg) {
-    for (const auto& spec : kOptions)
-        if (arg == spec.name) return &spec;
+const OptionEntry* findOption(const std::string& arg) {
+    for (const auto& optionEntry : kOptions)
+        if (arg == optionEntry.name) return &optionEntry;
     return nullptr;
 }
 
@@ -67,8 +67,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, DispatchConte
     DispatchSettings& settings = context.settings;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const OptionSpec* spec = findOption(arg);
-        if (!spec) {
+        const OptionEntry* optionEntry = findOption(arg);
+        if (!optionEntry) {
             if (!arg.empty() && arg[0] == '-') {
                 context.console.error(Msg::UnrecognizedArgument, arg);
                 return CommandLine::Stop;
@@ -80,11 +80,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, DispatchConte
             context.services.setConsoleTitle(arg);
             continue;
         }
-        if (args.size() - 1 - i < static_cast<std::size_t>(spec->operands)) {
-            context.console.error(Msg::OptionNeedsArguments, arg, spec->operands);
+        if (args.size() - 1 - i < static_cast<std::size_t>(optionEntry->operands)) {
+            context.console.error(Msg::OptionNeedsArguments, arg, optionEntry->operands);
             return CommandLine::Stop;
         }
-        const std::string operand = spec->operands > 0 ? args[i + 1] : std::string();
+        const std::string operand = optionEntry->operands > 0 ? args[i + 1] : std::string();
         if (arg == "-t") settings.word |= opt::kAllThreads;
         else if (arg == "-cmm") settings.word |= opt::kT32Script;
         else if (arg == "-gdb") settings.word |= opt::kGdbScript;
@@ -100,7 +100,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, DispatchConte
             context.console.print(Msg::Usage, program);
             return CommandLine::Stop;
         }
-        i += static_cast<std::size_t>(spec->operands);
+        i += static_cast<std::size_t>(optionEntry->operands);
     }
     return CommandLine::Dispatch;
 }

@@ -13,20 +13,20 @@ namespace {
 
 enum class Operand { None, One };
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     Operand operand;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"-t", Operand::None},  {"-cmm", Operand::None}, {"-gdb", Operand::None}, {"-lang", Operand::One},
     {"-leak", Operand::One}, {"-ext", Operand::One},  {"-e", Operand::One},    {"-s", Operand::One},
     {"-se", Operand::One},  {"-c", Operand::One},    {"-l", Operand::One},    {"-h", Operand::None},
 };
 
-const OptionSpec* findOption(const std::string& arg) {
-    for (const auto& spec : kOptions)
-        if (arg == spec.name) return &spec;
+const OptionEntry* findOption(const std::string& arg) {
+    for (const auto& optionEntry : kOptions)
+        if (arg == optionEntry.name) return &optionEntry;
     return nullptr;
 }
 
@@ -69,13 +69,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, Options& opti
     const std::string program = args.empty() ? std::string() : args[0];
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (const OptionSpec* spec = findOption(arg)) {
+        if (const OptionEntry* optionEntry = findOption(arg)) {
             if (arg == "-h") {
                 console.print(Msg::Usage, program.c_str());
                 return CommandLine::Help;
             }
             std::string operand;
-            if (spec->operand == Operand::One) {
+            if (optionEntry->operand == Operand::One) {
                 if (i + 1 >= args.size()) {
                     console.error(Msg::OptionNeedsArguments, arg.c_str(), 1);
                     return CommandLine::Error;

@@ -21,7 +21,7 @@ AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t off
         abbreviation.code = code;
         abbreviation.tag = narrow(in.uleb128());
         abbreviation.hasChildren = in.u8() != 0;
-        abbreviation.firstSpec = static_cast<std::uint32_t>(specs_.size());
+        abbreviation.firstSpec = static_cast<std::uint32_t>(attributeForms_.size());
         bool complete = false;
         while (in.ok()) {
             std::uint64_t name = in.uleb128();
@@ -31,15 +31,15 @@ AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t off
                 complete = true;
                 break;
             }
-            AttributeSpec spec{narrow(name), narrow(form), 0};
-            if (form == dw::kFormImplicitConst) spec.implicitConst = in.sleb128();
-            specs_.push_back(spec);
+            AttributeForm attribute{narrow(name), narrow(form), 0};
+            if (form == dw::kFormImplicitConst) attribute.implicitConst = in.sleb128();
+            attributeForms_.push_back(attribute);
         }
         if (!complete) {
-            specs_.resize(abbreviation.firstSpec);
+            attributeForms_.resize(abbreviation.firstSpec);
             break;
         }
-        abbreviation.specCount = static_cast<std::uint32_t>(specs_.size()) - abbreviation.firstSpec;
+        abbreviation.specCount = static_cast<std::uint32_t>(attributeForms_.size()) - abbreviation.firstSpec;
         if (abbreviation.code != list_.size() + 1) dense_ = false;
         list_.push_back(abbreviation);
     }

@@ -11,7 +11,7 @@
 
 namespace coresift {
 
-struct AttributeSpec {
+struct AttributeForm {
     std::uint32_t name = 0;
     std::uint32_t form = 0;
     std::int64_t implicitConst = 0;  // the value of DW_FORM_implicit_const
@@ -21,7 +21,7 @@ struct Abbreviation {
     std::uint64_t code = 0;
     std::uint32_t tag = 0;
     bool hasChildren = false;
-    std::uint32_t firstSpec = 0, specCount = 0;  // into AbbreviationTable::specs()
+    std::uint32_t firstSpec = 0, specCount = 0;  // into AbbreviationTable::attributeForms()
 };
 
 class AbbreviationTable {
@@ -33,12 +33,12 @@ public:
 
     // The abbreviation with `code`, or null.
     const Abbreviation* find(std::uint64_t code) const;
-    const AttributeSpec* specs(const Abbreviation& abbreviation) const { return specs_.data() + abbreviation.firstSpec; }
+    const AttributeForm* attributeForms(const Abbreviation& abbreviation) const { return attributeForms_.data() + abbreviation.firstSpec; }
     std::size_t size() const { return list_.size(); }
 
 private:
     std::vector<Abbreviation> list_;  // in declaration order
-    std::vector<AttributeSpec> specs_;
+    std::vector<AttributeForm> attributeForms_;
     bool dense_ = true;  // list_[i].code == i + 1 for every i
     std::vector<std::uint32_t> sorted_;  // indexes of list_ by code, when not dense
 };

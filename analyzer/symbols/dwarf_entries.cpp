@@ -89,9 +89,9 @@ Entry DwarfInfo::entryAt(const Unit& unit, std::uint64_t offset) const {
 bool DwarfInfo::forEachAttribute(const Entry& entry, const std::function<void(const AttributeValue&)>& visit) const {
     if (!entry) return false;
     common::ByteReader in = unitReader(*this, *entry.unit, entry.attributes);
-    const AttributeSpec* spec = entry.unit->abbreviations->specs(*entry.abbreviation);
+    const AttributeForm* attribute = entry.unit->abbreviations->attributeForms(*entry.abbreviation);
     for (std::uint32_t i = 0; i < entry.abbreviation->specCount; ++i) {
-        auto value = readValue(*entry.unit, in, spec[i].name, spec[i].form, spec[i].implicitConst);
+        auto value = readValue(*entry.unit, in, attribute[i].name, attribute[i].form, attribute[i].implicitConst);
         if (!value) return false;
         visit(*value);
     }
@@ -101,22 +101,22 @@ bool DwarfInfo::forEachAttribute(const Entry& entry, const std::function<void(co
 std::optional<AttributeValue> DwarfInfo::attribute(const Entry& entry, std::uint32_t name) const {
     if (!entry) return std::nullopt;
     common::ByteReader in = unitReader(*this, *entry.unit, entry.attributes);
-    const AttributeSpec* spec = entry.unit->abbreviations->specs(*entry.abbreviation);
+    const AttributeForm* attribute = entry.unit->abbreviations->attributeForms(*entry.abbreviation);
     for (std::uint32_t i = 0; i < entry.abbreviation->specCount; ++i) {
-        auto value = readValue(*entry.unit, in, spec[i].name, spec[i].form, spec[i].implicitConst);
+        auto value = readValue(*entry.unit, in, attribute[i].name, attribute[i].form, attribute[i].implicitConst);
         if (!value) return std::nullopt;
-        if (spec[i].name == name) return value;
+        if (attribute[i].name == name) return value;
     }
     return std::nullopt;
 }
 
 std::optional<std::uint64_t> DwarfInfo::endOfAttributes(const Entry& entry, std::uint64_t* sibling) const {
     common::ByteReader in = unitReader(*this, *entry.unit, entry.attributes);
-    const AttributeSpec* spec = entry.unit->abbreviations->specs(*entry.abbreviation);
+    const AttributeForm* attribute = entry.unit->abbreviations->attributeForms(*entry.abbreviation);
     for (std::uint32_t i = 0; i < entry.abbreviation->specCount; ++i) {
-        auto value = readValue(*entry.unit, in, spec[i].name, spec[i].form, spec[i].implicitConst);
+        auto value = readValue(*entry.unit, in, attribute[i].name, attribute[i].form, attribute[i].implicitConst);
         if (!value) return std::nullopt;
-        if (sibling && spec[i].name == dw::kAtSibling) {
+        if (sibling && attribute[i].name == dw::kAtSibling) {
             if (isUnitReference(value->form)) *sibling = entry.unit->header.offset + value->value;
             else if (value->form == dw::kFormRefAddr) *sibling = value->value;
             else reportForm("Sibling Form", value->form);

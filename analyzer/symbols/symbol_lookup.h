@@ -45,7 +45,7 @@ std::optional<SourceLine> lineAt(SymbolSource& source, TargetWord address);
 // `address`, innermost first. The innermost scope's line is the line of `address`; each outer
 // scope's line is where it calls the scope inside it (DW_AT_call_file/DW_AT_call_line).
 struct InlineScope {
-    std::string_view name;  // linkage name, else DW_AT_name (through abstract origin and specification)
+    std::string_view name;  // linkage name, else DW_AT_name (through the abstract origin and the declaration it completes)
     TargetWord start = 0;   // the scope's lowest address, in dump terms
     bool inlined = false;   // DW_TAG_inlined_subroutine
     std::optional<SourceLine> line;

@@ -86,20 +86,20 @@ TEST(LinkerRecords, NamesAreReadWhereEachLayoutKeepsThem) {
 TEST(LinkerRecords, LoadBiasRulesAndLibrariesThatFailedToLink) {
     REQUIRE_MODULE_FIXTURES();
     TwoLibraries libs;
-    std::vector<LibraryRecordSpec> specs(2);
-    specs[0].library = 0;
-    specs[0].loadBias = 0x1000;  // a stale value the other rules replace
-    specs[1].library = 1;
+    std::vector<LibraryRecordPlan> plans(2);
+    plans[0].library = 0;
+    plans[0].loadBias = 0x1000;  // a stale value the other rules replace
+    plans[1].library = 1;
     if (kIs64) {
         // A dynamic section at or past the end: the link map's address is the bias.
-        specs[0].dynamic = kFirstBias + 0x100000;
-        specs[0].linkAddress = kFirstBias;
+        plans[0].dynamic = kFirstBias + 0x100000;
+        plans[0].linkAddress = kFirstBias;
     } else {
-        specs[0].legacyWord = 1;  // old linkers: the base is the bias
+        plans[0].legacyWord = 1;  // old linkers: the base is the bias
     }
-    specs[1].linked = false;
-    specs[1].flags = 0x40000000 | 0x2;
-    libs.core.addLinkerRecords(specs);
+    plans[1].linked = false;
+    plans[1].flags = 0x40000000 | 0x2;
+    libs.core.addLinkerRecords(plans);
     ModuleDb db;
     ASSERT_TRUE(db.load(libs.core)) << db.out() << db.err();
     auto modules = db.modules();
@@ -111,10 +111,10 @@ TEST(LinkerRecords, LoadBiasRulesAndLibrariesThatFailedToLink) {
 TEST(LinkerRecords, LibraryWithoutItsRegionsIsReportedAndTheRunGoesOn) {
     REQUIRE_MODULE_FIXTURES();
     TwoLibraries libs;
-    std::vector<LibraryRecordSpec> specs(2);
-    specs[0].programHeaders = 0x1000;  // nothing mapped there
-    specs[1].library = 1;
-    libs.core.addLinkerRecords(specs);
+    std::vector<LibraryRecordPlan> plans(2);
+    plans[0].programHeaders = 0x1000;  // nothing mapped there
+    plans[1].library = 1;
+    libs.core.addLinkerRecords(plans);
     ModuleDb db;
     ASSERT_TRUE(db.load(libs.core)) << db.out() << db.err();
     EXPECT_EQ(db.modules().size(), 2u) << db.summary();
@@ -132,13 +132,13 @@ TEST(LinkerRecords, CorruptChainsFailTheLoad) {
     for (int kind = 0; kind < 3; ++kind) {
         SCOPED_TRACE(kind);
         TwoLibraries libs;
-        std::vector<LibraryRecordSpec> specs(2);
-        specs[1].library = 1;
-        if (kind == 0) specs[1].next = nowhere;
-        if (kind == 1) specs[1].next = kRecordsBase;  // back to the first record
+        std::vector<LibraryRecordPlan> plans(2);
+        plans[1].library = 1;
+        if (kind == 0) plans[1].next = nowhere;
+        if (kind == 1) plans[1].next = kRecordsBase;  // back to the first record
         // A record whose fields run past the end of its region.
-        if (kind == 2) specs[1].next = kRecordsBase + 0x1000 - 16;
-        libs.core.addLinkerRecords(specs);
+        if (kind == 2) plans[1].next = kRecordsBase + 0x1000 - 16;
+        libs.core.addLinkerRecords(plans);
         ModuleDb db;
         EXPECT_FALSE(db.load(libs.core));
         EXPECT_EQ(db.err(), "Error: SO_INFO link info is corrupted\n");
@@ -153,9 +153,9 @@ TEST(LinkerRecords, EndlessChainStopsAfterABoundedNumberOfRecords) {
     core.addLinker();
     core.addLibrary({libraryFolder() + "libmodfix.so", moduleFixtures() / "libmodfix.so", kFirstBias});
     // 5000 distinct records, each naming the next, none of them linked.
-    std::vector<LibraryRecordSpec> specs(5000);
-    for (auto& spec : specs) spec.linked = false;
-    core.addLinkerRecords(specs);
+    std::vector<LibraryRecordPlan> plans(5000);
+    for (auto& plan : plans) plan.linked = false;
+    core.addLinkerRecords(plans);
     ModuleDb db;
     EXPECT_FALSE(db.load(core));
     EXPECT_EQ(db.err(), "Error: SO_INFO link info is corrupted\n");

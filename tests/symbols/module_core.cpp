@@ -167,7 +167,7 @@ struct RecordWriter {
 
 }  // namespace
 
-void ProcessCore::addLinkerRecords(const std::vector<LibraryRecordSpec>& specs, const RecordLayout& layout) {
+void ProcessCore::addLinkerRecords(const std::vector<LibraryRecordPlan>& plans, const RecordLayout& layout) {
     const unsigned window = kIs64 ? (layout.extraLeadingWord || layout.version < 2 ? 24 : 16) : 140;
     // Word indexes inside the window.
     const std::size_t next = kIs64 ? 3 : 6, strings = kIs64 ? 5 : 8, references = kIs64 ? 23 : 29;
@@ -175,10 +175,10 @@ void ProcessCore::addLinkerRecords(const std::vector<LibraryRecordSpec>& specs, 
     const std::size_t size = 1, dynamic = kIs64 ? 2 : 3;
 
     // The library records, and after them their names' texts.
-    std::vector<std::uint8_t> area((specs.size() + 1) * kRecordSize + 64 * (specs.size() + 1), 0);
+    std::vector<std::uint8_t> area((plans.size() + 1) * kRecordSize + 64 * (plans.size() + 1), 0);
     records_.clear();
-    for (std::size_t i = 0; i < specs.size(); ++i) records_.push_back(kRecordsBase + i * kRecordSize);
-    const std::uint64_t textBase = kRecordsBase + (specs.size() + 1) * kRecordSize;
+    for (std::size_t i = 0; i < plans.size(); ++i) records_.push_back(kRecordsBase + i * kRecordSize);
+    const std::uint64_t textBase = kRecordsBase + (plans.size() + 1) * kRecordSize;
     const std::string linkerPath = layout.linkerRealpath ? (kIs64 ? "/system/bin/linker64" : "/system/bin/linker")
                                                          : "/apex/com.android.runtime/bin/bootstrap";
     auto nameOffset = [&](bool linkerNamed) -> std::size_t {
@@ -193,28 +193,28 @@ void ProcessCore::addLinkerRecords(const std::vector<LibraryRecordSpec>& specs, 
     const bool linkerNamed = layout.linkerRealpath;
     const bool inlineNames = !kIs64 && nameOffset(linkerNamed) == 0;
 
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const LibraryRecordSpec& spec = specs[i];
-        const MappedLibrary& lib = libraries_.at(spec.library);
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        const LibraryRecordPlan& plan = plans[i];
+        const MappedLibrary& lib = libraries_.at(plan.library);
         RecordWriter r{area, i * kRecordSize, window};
         const std::uint64_t bias = lib.placement.bias;
         const bool small = kIs64 && layout.version < 2;  // name pointer, program headers, count, base
         const std::size_t phdrAt = kIs64 ? (small ? 8 : 0) : 128;
-        putWord(area, i * kRecordSize + phdrAt, spec.programHeaders == ~0ull ? lib.phdrAddress : spec.programHeaders, kWord);
+        putWord(area, i * kRecordSize + phdrAt, plan.programHeaders == ~0ull ? lib.phdrAddress : plan.programHeaders, kWord);
         if (kIs64) putWord(area, i * kRecordSize + window - 8, layout.extraLeadingWord && !small ? kRecordsBase : 8, kWord);
         r.word(0, bias);
         r.word(size, lib.end - bias);
-        r.word(dynamic, spec.dynamic == ~0ull ? lib.dynamicAddress : spec.dynamic);
-        if (!kIs64) r.word(4, spec.legacyWord);
-        std::uint64_t following = i + 1 < specs.size() ? records_[i + 1] : 0;
-        r.word(next, spec.next == ~0ull ? following : spec.next);
-        r.flags(spec.flags | (layout.newLayoutFlag ? 0x40000000u : 0));
+        r.word(dynamic, plan.dynamic == ~0ull ? lib.dynamicAddress : plan.dynamic);
+        if (!kIs64) r.word(4, plan.legacyWord);
+        std::uint64_t following = i + 1 < plans.size() ? records_[i + 1] : 0;
+        r.word(next, plan.next == ~0ull ? following : plan.next);
+        r.flags(plan.flags | (layout.newLayoutFlag ? 0x40000000u : 0));
         if (!kIs64) r.word(28, lib.exidxCount);
         r.word(references, 1);
-        r.word(linkAddress, spec.linkAddress);
+        r.word(linkAddress, plan.linkAddress);
         std::uint64_t text = textBase + i * 64;
-        r.word(linkName, spec.linked ? text : 0);
-        r.word(loadBias, spec.loadBias == ~0ull ? bias : spec.loadBias);
+        r.word(linkName, plan.linked ? text : 0);
+        r.word(loadBias, plan.loadBias == ~0ull ? bias : plan.loadBias);
         r.version(layout.version);
         const std::string& path = lib.placement.devicePath;
         std::size_t textAt = text - kRecordsBase;
@@ -241,7 +241,7 @@ void ProcessCore::addLinkerRecords(const std::vector<LibraryRecordSpec>& specs, 
         r.flags(1);  // the other form the scan accepts: linked, one hash bucket
         r.word(kIs64 ? 7 : 10, 1);
     }
-    r.word(next, specs.empty() ? 0 : records_[0]);
+    r.word(next, plans.empty() ? 0 : records_[0]);
     r.version(layout.version);
     const std::size_t linkerText = 0x800;
     std::memcpy(page.data() + linkerText, linkerPath.data(), linkerPath.size());

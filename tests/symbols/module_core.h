@@ -52,7 +52,7 @@ struct RecordLayout {
     bool extraLeadingWord = false;  // CoreSift64: the window at 24 instead of 16
 };
 
-struct LibraryRecordSpec {
+struct LibraryRecordPlan {
     std::size_t library = 0;  // index into the mapped libraries
     std::uint32_t flags = 0x40000001;
     bool linked = true;       // l_name set
@@ -70,8 +70,8 @@ public:
     // A linker page (no bytes) and a data page, both named `path`, at kLinkerBase.
     void addLinker(const std::string& path = kIs64 ? "/system/bin/linker64" : "/system/bin/linker");
     const MappedLibrary& addLibrary(const LibraryPlacement& placement);
-    // The linker's own record in its data page and one record per spec in "[anon:linker_alloc]".
-    void addLinkerRecords(const std::vector<LibraryRecordSpec>& records, const RecordLayout& layout = {});
+    // The linker's own record in its data page and one record per plan in "[anon:linker_alloc]".
+    void addLinkerRecords(const std::vector<LibraryRecordPlan>& records, const RecordLayout& layout = {});
     // Address of the n-th library record written by addLinkerRecords.
     std::uint64_t recordAddress(std::size_t n) const;
     // An extra mapping (bytes, or none), named in NT_FILE when `name` is not empty.
