@@ -233,6 +233,7 @@ constexpr std::string_view kArtFiles[] = {"art/runtime/runtime.cc",  "art/runtim
 
 constexpr std::size_t kMaxPath = 127;
 constexpr int kMaxDepth = 8;
+constexpr int kMaxTypeHops = 16;
 
 bool inThisWidth(const Row& row) {
     if (row.width == kOnly32) return !kIs64;
@@ -284,6 +285,7 @@ bool LayoutFactTable::resolve(FactGroup group, const DwarfInfo& dwarf) {
     while (static_cast<std::size_t>(end) < facts_.size() && groups_[end] == group) ++end;
     resetFacts(std::span<LayoutFact>(facts_).subspan(first, end - first));
     // The links inside the group are table indexes, so the resolver works on the whole table.
+    groupDwarf_[g] = &dwarf;
     groupResolved_[g] = resolveFactGroup(dwarf, sourceFiles(group), facts_, first) == 0;
     return groupResolved_[g];
 }
@@ -319,6 +321,31 @@ std::int64_t LayoutFactTable::value(Fact fact) const {
 Entry LayoutFactTable::entry(Fact fact) const {
     const std::int32_t i = indexOf(fact);
     return i >= 0 && facts_[i].resolved ? facts_[i].entry : Entry{};
+}
+
+std::optional<std::uint64_t> LayoutFactTable::arrayLength(Fact fact) const {
+    const std::int32_t i = indexOf(fact);
+    if (i < 0 || !facts_[i].resolved) return std::nullopt;
+    const DwarfInfo* dwarf = groupDwarf_[static_cast<int>(groups_[i])];
+    if (!dwarf) return std::nullopt;
+    Entry type = dwarf->typeOf(facts_[i].entry);
+    for (int hop = 0; type && hop < kMaxTypeHops; ++hop) {
+        const std::uint32_t t = type.tag();
+        if (t == dw::kTagArrayType) break;
+        if (t != dw::kTagTypedef && t != dw::kTagConstType && t != dw::kTagVolatileType) return std::nullopt;
+        type = dwarf->typeOf(type);
+    }
+    if (!type || type.tag() != dw::kTagArrayType) return std::nullopt;
+    for (Entry sub = dwarf->firstChild(type); sub; sub = dwarf->nextSibling(sub)) {
+        if (sub.tag() != dw::kTagSubrangeType) continue;
+        if (auto count = dwarf->constant(sub, dw::kAtCount)) return *count;
+        auto upper = dwarf->signedConstant(sub, dw::kAtUpperBound);
+        if (!upper || *upper < 0) return std::nullopt;
+        const std::int64_t lower = dwarf->signedConstant(sub, dw::kAtLowerBound).value_or(0);
+        if (lower < 0 || lower > *upper) return std::nullopt;
+        return static_cast<std::uint64_t>(*upper - lower) + 1;
+    }
+    return std::nullopt;
 }
 
 std::string LayoutFactTable::path(Fact fact) const {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -103,6 +104,10 @@ public:
     // The entry that resolved the fact (empty when unresolved), for what the value does not say
     // (an array member's element count, a member's type).
     Entry entry(Fact fact) const;
+    // For a member whose type is an array (through typedefs and qualifiers): the element count of
+    // its first dimension (the secondary cache's entries, the log buffers by log id). Nothing when
+    // the fact is unresolved or not an array of known length.
+    std::optional<std::uint64_t> arrayLength(Fact fact) const;
     // The names of the fact and its ancestors joined by '.', at most 127 characters.
     std::string path(Fact fact) const;
 
@@ -125,6 +130,7 @@ private:
     std::int32_t indexOfId_[kFactIdCount];     // -1 for facts not in this width's table
     std::int32_t groupFirst_[kFactGroupCount];
     bool groupResolved_[kFactGroupCount] = {};
+    const DwarfInfo* groupDwarf_[kFactGroupCount] = {};  // what each group was last resolved in
     std::string scudoAllocatorName_;
 };
 

@@ -136,6 +136,10 @@ TEST_F(LayoutFactTableTest, EveryGroupResolvesToTheCompilersLayout) {
         // A static member's value, and the entry kept for what the value does not say.
         EXPECT_EQ(table.value(Fact::kManagedStackTaggedJniSpMask), 3);
         EXPECT_EQ(dwarf->name(table.entry(Fact::kCacheEntries)), "Entries");
+        EXPECT_EQ(table.arrayLength(Fact::kCacheEntries), 32u);
+        EXPECT_EQ(table.arrayLength(Fact::kLogBufferLogs), static_cast<std::uint64_t>(table.value(Fact::kLogIdMax)));
+        EXPECT_EQ(table.arrayLength(Fact::kCacheCachedBlock), std::nullopt);
+        EXPECT_EQ(table.arrayLength(Fact::kThreadTls), std::nullopt);
         // Resolving again starts from scratch.
         EXPECT_TRUE(table.resolve(FactGroup::kArt, *dwarf));
         EXPECT_EQ(table.value(Fact::kStateSuspended), 74);
