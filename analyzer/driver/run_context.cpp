@@ -7,12 +7,16 @@
 #include "analyzer/process/file_state.h"
 #include "analyzer/process/property_table.h"
 #include "analyzer/process/thread_stacks.h"
+#include "analyzer/symbols/layout_fact_table.h"
 #include "analyzer/symbols/module_list.h"
 
 namespace coresift {
 
 RunContext::RunContext(std::FILE* out, std::FILE* err)
-    : console(out, err, catalog), phase1(dbInputSteps()), modules(makeModuleServices(*this)) {}
+    : console(out, err, catalog),
+      phase1(dbInputSteps()),
+      layoutFacts(std::make_unique<LayoutFactTable>()),
+      modules(makeModuleServices(*this)) {}
 
 // Out of line: the process model's types are complete here.
 RunContext::~RunContext() = default;

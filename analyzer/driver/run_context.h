@@ -21,6 +21,7 @@ class AddressSpace;
 class ModuleList;
 struct CoreDump;
 class FdTable;
+class LayoutFactTable;
 class ModuleServices;
 class PropertyTable;
 class ThreadStacks;
@@ -64,6 +65,10 @@ struct RunContext {
     PlatformFacts platform;
     // The address of the C library's stack-protector guard (phase 2); 0 when unknown.
     TargetWord stackGuardAddress = 0;
+
+    // Structure members, sizes and enumerators of the runtime libraries, resolved group by group
+    // from their symbol files' debugging information by the parts that read those structures.
+    std::unique_ptr<LayoutFactTable> layoutFacts;
 
     // The module list as the driver and the report see it.
     std::unique_ptr<ModuleServices> modules;

@@ -23,7 +23,7 @@ inline constexpr std::uint32_t kTagArrayType = 0x01, kTagClassType = 0x02, kTagE
 // Attributes.
 inline constexpr std::uint32_t kAtSibling = 0x01, kAtLocation = 0x02, kAtName = 0x03, kAtByteSize = 0x0b,
                                kAtStmtList = 0x10, kAtLowPc = 0x11, kAtHighPc = 0x12, kAtCompDir = 0x1b,
-                               kAtConstValue = 0x1c, kAtUpperBound = 0x2f, kAtAbstractOrigin = 0x31,
+                               kAtConstValue = 0x1c, kAtLowerBound = 0x22, kAtUpperBound = 0x2f, kAtAbstractOrigin = 0x31,
                                kAtAccessibility = 0x32, kAtCount = 0x37, kAtDataMemberLocation = 0x38,
                                kAtDeclaration = 0x3c, kAtEncoding = 0x3e, kAtExternal = 0x3f,
                                kAtFrameBase = 0x40, kAtSpecification = 0x47, kAtType = 0x49,

@@ -12,6 +12,11 @@ constexpr int kMaxTypeHops = 16;
 // would otherwise multiply the work at every level.
 constexpr long kMaxVisits = 1000000;
 
+// A static data member is a member in DWARF 2-4 and a variable inside its class in DWARF 5.
+bool tagMatches(std::uint32_t factTag, std::uint32_t entryTag) {
+    return factTag == entryTag || (factTag == dw::kTagMember && entryTag == dw::kTagVariable);
+}
+
 bool validIndex(std::span<LayoutFact> facts, std::int32_t i) {
     return i >= 0 && static_cast<std::size_t>(i) < facts.size();
 }
@@ -25,6 +30,8 @@ public:
         for (Entry child = dwarf_.firstChild(parent); child && ++visits_ <= kMaxVisits; child = dwarf_.nextSibling(child)) {
             std::string_view name = dwarf_.name(child);
             std::int32_t match = firstOpen(first, child.tag(), name);
+            // A declaration has no members or size: the definition may come later or in another unit.
+            if (match >= 0 && (facts_[match].flags & kFactScope) && dwarf_.flag(child, dw::kAtDeclaration)) continue;
             if (match >= 0) apply(facts_[match], child, name, first, base, depth);
         }
         return complete(first);
@@ -36,7 +43,7 @@ private:
         std::size_t guard = 0;
         for (std::int32_t i = first; validIndex(facts_, i) && guard++ < facts_.size(); i = facts_[i].next) {
             const LayoutFact& f = facts_[i];
-            if (!f.resolved && f.tag == tag && f.name == name) return i;
+            if (!f.resolved && tagMatches(f.tag, tag) && f.name == name) return i;
         }
         return -1;
     }

@@ -8,7 +8,9 @@
 //
 // At one level, each child entry of the current entry is matched against the first unresolved
 // fact of the level with the same tag and the same DW_AT_name (a missing name is the empty name,
-// and an empty fact name matches an unnamed entry). On a match:
+// and an empty fact name matches an unnamed entry). A member fact also matches a variable entry
+// (a static data member as DWARF 5 describes it); a type fact does not match a declaration. On a
+// match:
 //   - a named entry resolves the fact;
 //   - a type or namespace fact (kFactScope) takes DW_AT_byte_size as its value when present, and
 //     its child facts are resolved among the entry's children with base 0; if they fail, the

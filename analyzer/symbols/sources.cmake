@@ -37,6 +37,7 @@ list(APPEND ANALYZER_SOURCES
   symbols/frame_parameters.cpp
   symbols/inline_scopes.cpp
   symbols/layout_facts.cpp
+  symbols/layout_fact_table.cpp
   symbols/line_header.cpp
   symbols/line_table.cpp
   symbols/symbol_file.cpp

@@ -14,6 +14,7 @@
 #include "analyzer/symbols/dwarf_constants.h"
 #include "analyzer/symbols/dwarf_expression.h"
 #include "analyzer/symbols/dwarf_info.h"
+#include "analyzer/symbols/layout_fact_table.h"
 #include "analyzer/symbols/layout_facts.h"
 #include "analyzer/symbols/line_table.h"
 #include "analyzer/symbols/type_text.h"
@@ -135,6 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dwarf->lineTables().lineAt(address);
     }
     dwarf->lineTables().fileOf(0, 1);
+    LayoutFactTable table;
+    for (int group = 0; group < kFactGroupCount; ++group) table.resolve(static_cast<FactGroup>(group), *dwarf);
+    table.arrayLength(Fact::kCacheEntries);
+    table.unresolvedPath(FactGroup::kArt);
     dwarf->findTopLevel(dw::kTagStructureType, "x");
     return 0;
 }

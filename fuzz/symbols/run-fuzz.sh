@@ -19,15 +19,19 @@ mkdir -p "$seeds" "$corpus" "$root/build-fuzz/artifacts"
 if [ ! -f "$seeds/.done" ]; then
   libs="$root/build-fuzz/seeds/symbol-libs"
   "$root/tests/symbols/data/make-symbol-fixtures" "$root/tests/symbols/data" "$libs" >/dev/null
+  # The layout-fact libraries too, so that units carry the names the fact groups look for.
+  "$root/tests/symbols/data/make-layout-fixtures" "$root/tests/symbols/data" "$libs/layouts" >/dev/null 2>&1
   python3 - "$libs" "$seeds" <<'PY'
 import os, struct, subprocess, sys, tempfile
 libs, out = sys.argv[1], sys.argv[2]
+folders = [os.path.join(libs, a) for a in sorted(os.listdir(libs))]
+folders += [os.path.join(libs, "layouts", a) for a in sorted(os.listdir(os.path.join(libs, "layouts")))]
 names = [".debug_info", ".debug_abbrev", ".debug_str", ".debug_str_offsets", ".debug_rnglists", ".debug_ranges",
          ".debug_loclists", ".debug_loc", ".debug_line", ".debug_line_str", ".debug_aranges", ".debug_addr", ".debug_types"]
 n = 0
-for arch in sorted(os.listdir(libs)):
-    folder = os.path.join(libs, arch)
-    if not os.path.isdir(folder): continue
+for folder in folders:
+    arch = os.path.basename(folder)
+    if not os.path.isdir(folder) or arch == "layouts": continue
     for lib in sorted(os.listdir(folder)):
         if not lib.endswith(".so") or lib == "libsym_zlib.so": continue
         parts = []

@@ -85,7 +85,8 @@ list(APPEND WIDTH_TEST_SOURCES
   symbols/demangle_test.cpp
   symbols/symbol_lookup_test.cpp
   symbols/symbol_oracle_test.cpp
-  symbols/dwarf_types_test.cpp)
+  symbols/dwarf_types_test.cpp
+  symbols/layout_fact_table_test.cpp)
 
 # The oracles of the symbol look-up's differential tests, and its cross-compiled libraries.
 set(FERROVANE_SYMBOL_ORACLES "")
@@ -108,6 +109,18 @@ if(NOT CMAKE_CROSSCOMPILING)
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/make-symbol-fixtures ${CMAKE_CURRENT_LIST_DIR}/data/symbols_fixture.cpp
     COMMENT "Cross-compiling the symbol look-up's test libraries")
   add_custom_target(symbol_test_fixtures DEPENDS ${SYMBOL_FIXTURE_DIR}/stamp)
+
+  # The layout-fact tests' libraries: units named and laid out like Android's runtime libraries.
+  set(LAYOUT_FIXTURE_DIR ${CMAKE_BINARY_DIR}/test-data/layouts)
+  file(GLOB_RECURSE LAYOUT_FIXTURE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/layouts/*)
+  add_custom_command(
+    OUTPUT ${LAYOUT_FIXTURE_DIR}/stamp
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/data/make-layout-fixtures ${CMAKE_CURRENT_LIST_DIR}/data ${LAYOUT_FIXTURE_DIR}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/make-layout-fixtures ${LAYOUT_FIXTURE_SOURCES}
+    COMMENT "Cross-compiling the layout-fact test libraries")
+  add_custom_target(layout_test_fixtures DEPENDS ${LAYOUT_FIXTURE_DIR}/stamp)
+  cmake_language(DEFER CALL add_dependencies analyzer_tests32 layout_test_fixtures)
+  cmake_language(DEFER CALL add_dependencies analyzer_tests64 layout_test_fixtures)
   cmake_language(DEFER CALL add_dependencies analyzer_tests32 symbol_test_fixtures)
   cmake_language(DEFER CALL add_dependencies analyzer_tests64 symbol_test_fixtures)
 endif()
