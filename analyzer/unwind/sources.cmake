@@ -13,4 +13,5 @@ list(APPEND ANALYZER_SOURCES
   unwind/exidx_table.cpp
   unwind/module_unwinder.cpp
   unwind/prologue_analysis.cpp
-  unwind/process_adapters.cpp)
+  unwind/process_adapters.cpp
+  unwind/frame_heuristics_stub.cpp)
