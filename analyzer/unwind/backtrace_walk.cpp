@@ -118,12 +118,16 @@ private:
         const TargetWord thumb = kIs64 ? 0 : (pc & 1);
         std::optional<TargetWord> start;
         if (module.symbols) {
-            if (std::optional<SymbolHit> hit = symbolAt(*module.symbols, at, lookup::kFunctionMask))
+            // Thumb function symbols carry bit 0 in their values: look up with the pc's.
+            if (std::optional<SymbolHit> hit = symbolAt(*module.symbols, at | thumb, lookup::kFunctionMask))
                 start = (hit->start & ~TargetWord{1}) | thumb;
         }
         if (!start && module.unwinder) {
-            if (std::optional<FunctionExtent> extent = module.unwinder->exidxFunctionAt(env_, pc))
-                start = extent->start | thumb;
+            // The index's entry for the pc may belong to an earlier function when the pc's own
+            // function has none: only an entry whose extent holds the pc tells the start.
+            std::optional<FunctionExtent> extent = module.unwinder->exidxFunctionAt(env_, pc);
+            if (extent && (extent->length == 0 || at - (extent->start & ~TargetWord{1}) < extent->length))
+                start = (extent->start & ~TargetWord{1}) | thumb;
         }
         if (!start || (*start & ~TargetWord{1}) > at) return false;
         RegisterState trial = registers;
@@ -197,7 +201,11 @@ bool isSignalReturn(const std::uint8_t (&code)[8], TargetWord pc) {
         return value == kSignalReturnA64;
     } else {
         const std::uint32_t first = word32(code), second = word32(code + 4);
-        if (pc & 1) return first == 0xDF0027ADu || first == 0xDF002777u;
+        if (pc & 1) {
+            // movs r7, #173 (or #119); svc 0 — and glibc's mov.w r7, #173 (#119); svc 0.
+            if (first == 0xDF0027ADu || first == 0xDF002777u) return true;
+            return (first == 0x07ADF04Fu || first == 0x0777F04Fu) && (second & 0xFFFFu) == 0xDF00u;
+        }
         return (first == 0xE3A070ADu || first == 0xE3A07077u) && (second >> 24) == 0xEFu;
     }
 }

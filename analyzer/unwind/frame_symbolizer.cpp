@@ -33,7 +33,7 @@ public:
         const TargetWord pc = raw.pc();
         const TargetWord at = lookupAddress(pc);
         const std::size_t first = frames.size();
-        std::optional<CodeRegion> region = process_.regionAt(at);
+        std::optional<CodeRegion> region = process_.regionAt(at & ~TargetWord{1});
         BacktraceModule* module = region ? region->module : nullptr;
         if (module && module->symbols && !module->managedCode) addScopes(frames, *module, at);
         if (frames.size() == first) frames.push_back(plainFrame(region, at, pc));
@@ -47,10 +47,9 @@ public:
     }
 
 private:
-    TargetWord lookupAddress(TargetWord address) const {
-        TargetWord stripped = stripPointerAuth(address, env_.addressBits);
-        return kIs64 ? stripped : stripped & ~TargetWord{1};
-    }
+    // The pc for look-ups: without pointer-authentication bits; a Thumb pc keeps bit 0, as the
+    // symbol values of Thumb functions carry it.
+    TargetWord lookupAddress(TargetWord address) const { return stripPointerAuth(address, env_.addressBits); }
 
     void addScopes(FrameList& frames, BacktraceModule& module, TargetWord at) {
         SymbolSource& symbols = *module.symbols;
@@ -58,7 +57,7 @@ private:
         forEachInlineScope(symbols, at, [&](const InlineScope& scope) {
             Frame frame;
             frame.module = module.name;
-            frame.function = scope.qualifiedName.empty() ? std::string(symbols.shownName(scope.name)) : scope.qualifiedName;
+            frame.function = scopeName(symbols, scope, at);
             frame.address = scope.start;
             frame.offset = at >= scope.start ? at - scope.start : 0;
             if (frames.size() > first) frame.flags |= frame_flag::kInlined;
@@ -69,6 +68,24 @@ private:
             frames.push_back(std::move(frame));
             return 0;
         });
+    }
+
+    // A scope with a linkage name shows it demangled. Without one (functions of anonymous
+    // namespaces) a physical frame takes its symbol's mangled name where there is one (it names
+    // template arguments as the demangler does); else the name qualified from the debugging
+    // information.
+    std::string scopeName(SymbolSource& symbols, const InlineScope& scope, TargetWord at) {
+        if (scope.qualifiedName.empty()) return std::string(symbols.shownName(scope.name));
+        if (!scope.inlined) {
+            std::optional<SymbolHit> hit = symbolAt(symbols, at, lookup::kFunctionMask);
+            if (hit && hit->name.substr(0, 2) == "_Z" && (hit->start & ~TargetWord{1}) == (scope.start & ~TargetWord{1})) {
+                // A lambda's mangled name omits its enclosing function's parameters, which the
+                // debugging information names.
+                std::string_view shown = symbols.shownName(hit->name);
+                if (shown.find("lambda") == std::string_view::npos) return std::string(shown);
+            }
+        }
+        return scope.qualifiedName;
     }
 
     Frame plainFrame(const std::optional<CodeRegion>& region, TargetWord at, TargetWord pc) {
@@ -89,7 +106,7 @@ private:
 
     void symbolize(Frame& frame, SymbolSource& symbols, TargetWord at) {
         if (std::optional<SymbolHit> hit = symbolAt(symbols, at, lookup::kFunctionMask)) {
-            const TargetWord start = kIs64 ? hit->start : hit->start & ~TargetWord{1};
+            const TargetWord start = hit->start;
             if (start <= at) {
                 frame.address = start;
                 frame.offset = at - start;
@@ -123,7 +140,7 @@ private:
 
     TargetWord callerStart(const RawFrame& caller) {
         const TargetWord at = lookupAddress(caller.pc());
-        std::optional<CodeRegion> region = process_.regionAt(at);
+        std::optional<CodeRegion> region = process_.regionAt(at & ~TargetWord{1});
         if (!region || !region->module || !region->module->symbols) return 0;
         std::optional<SymbolHit> hit = symbolAt(*region->module->symbols, at, lookup::kFunctionMask);
         return hit ? hit->start : 0;
