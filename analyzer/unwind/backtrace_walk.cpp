@@ -81,8 +81,10 @@ private:
         record(registers, trampoline ? raw_flag::kSignalReturn : 0);
         if (trampoline) {
             if (!registers.known(kSp) || !readSignalContext(memory_, registers.r[kSp], registers)) return Next::End;
-            first = true;  // the interrupted frame's pc is where it stopped, not a return address
-            return registers.r[kPc] == 0 ? Next::End : Next::Continue;
+            // The interrupted frame's pc is where it stopped, not a return address; a pc of 0
+            // there is a call through a null pointer, whose caller LR still names.
+            first = true;
+            return Next::Continue;
         }
         const TargetWord sp = registers.r[kSp];
         const bool spKnown = registers.known(kSp);
