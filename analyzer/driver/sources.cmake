@@ -4,7 +4,7 @@ list(APPEND ANALYZER_SOURCES
   driver/console.cpp
   driver/driver.cpp
   driver/messages.cpp
-  driver/module_services_stub.cpp
+  driver/module_services.cpp
   driver/options.cpp
   driver/report.cpp
   driver/report_writer.cpp

@@ -25,7 +25,9 @@ constexpr TargetWord kMaxFunctionLength = 1u << 20;
 constexpr TargetWord kSearchReach = 0x80000;
 constexpr TargetWord kMaxTableBytes = 64u << 20;
 
-std::optional<FunctionIndex> dumpIndex(AddressSpace& space, const Module& module) {
+}  // namespace
+
+std::optional<FunctionIndex> dumpFunctionIndex(AddressSpace& space, const Module& module) {
     std::vector<std::uint8_t> bytes;
     const DumpUnwindTables& t = module.unwind;
     if (t.ehFrameHdr && t.ehFrameHdrSize && t.ehFrameHdrSize <= kMaxTableBytes) {
@@ -42,6 +44,8 @@ std::optional<FunctionIndex> dumpIndex(AddressSpace& space, const Module& module
     }
     return std::nullopt;
 }
+
+namespace {
 
 std::optional<FunctionIndex> fileIndex(const ElfImage& image) {
     if (auto segment = image.findSegment(kPtGnuEhFrame)) {
@@ -77,11 +81,11 @@ CodeKind codeKindOf(TargetWord address) {
 }
 
 FunctionMatchTables* tablesOf(RunContext& context, Module& module) {
-    if (!module.symbolFile || !module.has(module_flag::kFunctionMatch) || !context.addressSpace) return nullptr;
+    if (!module.symbolImage() || !module.has(module_flag::kFunctionMatch) || !context.addressSpace) return nullptr;
     if (!module.functionMatch) {
         auto tables = std::make_shared<FunctionMatchTables>();
-        tables->dump = dumpIndex(*context.addressSpace, module);
-        tables->file = fileIndex(*module.symbolFile);
+        tables->dump = dumpFunctionIndex(*context.addressSpace, module);
+        tables->file = fileIndex(*module.symbolImage());
         module.functionMatch = std::move(tables);
     }
     FunctionMatchTables* tables = module.functionMatch.get();
@@ -139,7 +143,7 @@ TargetWord toFileAddress(RunContext& context, Module& module, TargetWord address
     std::vector<std::uint8_t> code(length);
     if (readSpan(*context.addressSpace, start, code.data(), code.size()) != SpanRead::Ok) return 0;
     const common::ByteView dumpCode(code.data(), code.size());
-    const ElfImage& image = *module.symbolFile;
+    const ElfImage& image = *module.symbolImage();
     const FunctionIndex& file = *tables->file;
     const CodeKind kind = codeKindOf(address);
     TargetWord twin = 0;
@@ -163,7 +167,7 @@ TargetWord toDumpAddress(RunContext& context, Module& module, TargetWord fileAdd
     TargetWord start = file.start(*entry);
     TargetWord length = file.length(*entry).value_or(kMinOpenLength);
     if (length > kMaxFunctionLength) return 0;
-    auto fileBytes = fileCode(*module.symbolFile, start, length);
+    auto fileBytes = fileCode(*module.symbolImage(), start, length);
     if (!fileBytes) return 0;
     const FunctionIndex& dump = *tables->dump;
     const CodeKind kind = codeKindOf(fileAddress);

@@ -37,6 +37,13 @@ private:
     std::vector<TargetWord> starts_;
 };
 
+class AddressSpace;
+struct Module;
+
+// The function starts of a module's unwind index as the dump holds it (dump addresses): its
+// `.eh_frame_hdr` search table, else (CoreSift) its `.ARM.exidx`; nothing when neither is readable.
+std::optional<FunctionIndex> dumpFunctionIndex(AddressSpace& space, const Module& module);
+
 // How code of two builds is compared when looking for a function's twin.
 enum class CodeKind { Arm, Thumb, A64 };
 

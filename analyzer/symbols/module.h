@@ -9,8 +9,9 @@
 //     (the file is kept for symbols and unwind tables but is not the build that ran; translate
 //     addresses with `toFileAddress` of module_list.h), 0x1000 its missing symbol file has been
 //     reported.
-//   - `symbolFile`: the matched (or, in function match mode, kept) file as an ElfImage; null
-//     when there is none. It lives as long as the module.
+//   - `symbols`: the module's symbol source (symbol_source.h, look-ups in symbol_lookup.h), made
+//     when matching ends (module_symbols.h). It owns the matched (or, in function match mode,
+//     kept) symbol file; `symbolImage()` is that file's ElfImage, null when there is none.
 //   - `dynamic`: the dump-side `.dynsym`/`.dynstr` and SysV or GNU hash positions (dump
 //     addresses), read from the dump's `.dynamic` (flag 0x40 says it was read).
 //   - `unwind`: the dump-side `.eh_frame_hdr` (PT_GNU_EH_FRAME) and `.ARM.exidx`
@@ -27,33 +28,10 @@
 
 #include "analyzer/symbols/elf_image.h"
 #include "analyzer/symbols/module_flags.h"
+#include "analyzer/symbols/symbol_source.h"
 #include "common/target_word.h"
 
 namespace coresift {
-
-
-// The dynamic linking tables of a module as they lie in the dump (dump addresses).
-struct DumpDynamicTables {
-    TargetWord symbols = 0;         // DT_SYMTAB
-    TargetWord strings = 0;         // DT_STRTAB
-    TargetWord stringsSize = 0;     // DT_STRSZ, 0 when absent
-    std::uint32_t symbolCount = 0;  // entries of the symbol table, the null entry included
-
-    // SysV hash (DT_HASH): nbucket, nchain, the bucket and chain arrays.
-    std::uint32_t sysvBucketCount = 0, sysvChainCount = 0;
-    TargetWord sysvBuckets = 0, sysvChains = 0;
-
-    // GNU hash (DT_GNU_HASH), used instead of the SysV table when present. Bloom words are
-    // TargetWord wide (32 bits in CoreSift, 64 in CoreSift64); `gnuBloomMask` = bloom count - 1.
-    // `gnuChains` is the address of the chain entry of symbol `gnuSymbolOffset`.
-    bool gnu = false;
-    std::uint32_t gnuBucketCount = 0, gnuSymbolOffset = 0, gnuBloomCount = 0, gnuBloomShift = 0;
-    std::uint32_t gnuBloomMask = 0;
-    TargetWord gnuBloom = 0, gnuBuckets = 0, gnuChains = 0;
-
-    // DT_REL / DT_RELSZ (32-bit text relocations are undone with these).
-    TargetWord relocations = 0, relocationsSize = 0;
-};
 
 // Where the module's unwind tables lie in the dump; 0: none.
 struct DumpUnwindTables {
@@ -80,6 +58,7 @@ struct ModuleSegment {
 };
 
 struct FunctionMatchTables;  // built on the first translation in function match mode
+struct ModuleSymbolSeams;
 
 // A stretch of the module's regions: [start, start + size).
 struct ModuleExtent {
@@ -106,9 +85,7 @@ struct Module {
     DumpDynamicTables dynamic;
     DumpUnwindTables unwind;
 
-    // The symbol file, its mapped load windows, and (in function match mode) its own tables.
-    std::unique_ptr<ElfImage> symbolFile;
-    std::unique_ptr<ElfImage> miniDebugInfo;  // the file's `.gnu_debugdata` image, when it has one
+    // The symbol file's mapped load windows, and (in function match mode) its own tables.
     LoadWindow ro, rx;
     DumpUnwindTables fileUnwind;  // file addresses of the file's `.eh_frame_hdr` and `.ARM.exidx`
     std::shared_ptr<FunctionMatchTables> functionMatch;
@@ -116,6 +93,20 @@ struct Module {
     // Pages served past the end of the file (a window rounded up beyond it), kept for the run.
     std::vector<std::unique_ptr<std::uint8_t[]>> paddedPages;
 
+    // What the symbol source borrows from the module (dump memory, unwind-table function
+    // starts, function matching); declared before `symbols`, which must go first.
+    std::unique_ptr<ModuleSymbolSeams> seams;
+    std::unique_ptr<SymbolSource> symbols;
+
+    Module();
+    ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    // The kept symbol file; null when matching found none or dropped it.
+    const ElfImage* symbolImage() const {
+        return symbols && symbols->symbolFile() ? &symbols->symbolFile()->image() : nullptr;
+    }
     bool has(std::uint32_t flag) const { return (flags & flag) != 0; }
     bool codeIsHeader() const { return code.start == header.start; }
 };

@@ -45,8 +45,9 @@ Module* moduleNamed(RunContext& context, std::string_view baseName,
     return nullptr;
 }
 
-Module* cLibraryModule(RunContext& context) {
-    if (!context.moduleList) return nullptr;
+namespace {
+
+Module* findCLibrary(RunContext& context) {
     if (context.core && (context.core->flags & core_flag::kExecutableOnly)) {
         const auto& modules = context.moduleList->modules();
         if (modules.empty()) return nullptr;
@@ -54,6 +55,15 @@ Module* cLibraryModule(RunContext& context) {
         return modules.front().get();
     }
     return moduleNamed(context, "libc.so");
+}
+
+}  // namespace
+
+Module* cLibraryModule(RunContext& context) {
+    if (!context.moduleList) return nullptr;
+    std::optional<Module*>& cached = context.moduleList->cLibrary;
+    if (!cached) cached = findCLibrary(context);
+    return *cached;
 }
 
 namespace {

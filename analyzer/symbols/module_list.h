@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,10 @@ public:
     // Each head region's `nextModule` holds the previous head.
     TargetWord head() const { return head_; }
     void setHead(TargetWord start) { head_ = start; }
+
+    // The C library module once `cLibraryModule` has looked for it (null: there is none);
+    // reset by phase 2's clean-up.
+    std::optional<Module*> cLibrary;
 
 private:
     std::vector<std::unique_ptr<Module>> modules_;
@@ -88,7 +93,8 @@ TargetWord toFileAddress(RunContext& context, Module& module, TargetWord address
 TargetWord toDumpAddress(RunContext& context, Module& module, TargetWord fileAddress);
 
 // The C library's module for the start-up phase: "libc.so", or, when the process was loaded in
-// executable-only mode, the executable's module; matched. Null when there is none.
+// executable-only mode, the executable's module; matched. Null when there is none. Looked for
+// once, until `ModuleList::cLibrary` is reset.
 Module* cLibraryModule(RunContext& context);
 
 // Whether a file mapping's name is taken as a module by the memory-map rule.

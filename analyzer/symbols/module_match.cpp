@@ -11,6 +11,7 @@
 #include "analyzer/symbols/code_comparison.h"
 #include "analyzer/symbols/module_list.h"
 #include "analyzer/symbols/module_regions.h"
+#include "analyzer/symbols/module_symbols.h"
 #include "analyzer/symbols/symbol_file_search.h"
 
 namespace coresift {
@@ -40,6 +41,13 @@ enum class SectionCheck { Same, Differs, Unreadable };
 
 class Matcher {
 public:
+    // The symbol file the verdict keeps (with its MiniDebugInfo image), handed to the module's
+    // symbol source; nothing when there is none or it was dropped.
+    void handOver() {
+        if (!kept_) image_.reset(), mini_.reset();
+        attachSymbolSource(context_, module_, std::move(image_), std::move(mini_));
+    }
+
     Matcher(RunContext& context, Module& module)
         : context_(context), console_(context.console), space_(*context.addressSpace), module_(module) {}
 
@@ -359,8 +367,7 @@ private:
             }
             console_.warning(Msg::NoSymbolsIn, filePath());
         }
-        module_.symbolFile = std::move(image_);
-        module_.miniDebugInfo = std::move(mini_);
+        kept_ = true;
         module_.flags |= module_flag::kMatched;
         readModuleHeaders(context_, module_);
         mapSymbolTables();
@@ -372,8 +379,7 @@ private:
         if (module_.has(module_flag::kHeadersRead) && hasSymtab_) {
             module_.flags |= module_flag::kFunctionMatch;
             console_.warning(Msg::NotMatchedFunctionMode, filePath());
-            module_.symbolFile = std::move(image_);
-            module_.miniDebugInfo = std::move(mini_);
+            kept_ = true;
             mapSymbolTables();
             noteFileUnwindTables();
             return;
@@ -382,7 +388,7 @@ private:
     }
 
     void mapSymbolTables() {
-        const ElfImage& file = *module_.symbolFile;
+        const ElfImage& file = *image_;
         if (auto index = file.symtabIndex()) {
             auto symtab = file.section(*index);
             auto strtab = symtab ? file.section(symtab->link) : std::nullopt;
@@ -393,13 +399,13 @@ private:
             } else {
                 module_.flags |= module_flag::kSymbolTables;
             }
-        } else if (module_.miniDebugInfo && !module_.miniDebugInfo->symbolTable().empty()) {
+        } else if (mini_ && !mini_->symbolTable().empty()) {
             module_.flags |= module_flag::kSymbolTables;
         }
     }
 
     void noteFileUnwindTables() {
-        const ElfImage& file = *module_.symbolFile;
+        const ElfImage& file = *image_;
         if (auto eh = file.findSegment(0x6474E550)) {
             module_.fileUnwind.ehFrameHdr = static_cast<TargetWord>(eh->vaddr);
             module_.fileUnwind.ehFrameHdrSize = static_cast<TargetWord>(eh->memsz);
@@ -419,7 +425,7 @@ private:
     std::unique_ptr<ElfImage> image_;
     std::unique_ptr<ElfImage> mini_;
     std::string fileBuildId_;
-    bool hasSymtab_ = false, hasDebugLine_ = false;
+    bool hasSymtab_ = false, hasDebugLine_ = false, kept_ = false;
 };
 
 }  // namespace
@@ -428,7 +434,9 @@ void matchModule(RunContext& context, Module& module) {
     if (module.has(module_flag::kMatchRan) || !context.addressSpace) return;
     module.flags |= module_flag::kMatchRan;
     try {
-        Matcher(context, module).run();
+        Matcher matcher(context, module);
+        matcher.run();
+        matcher.handOver();
     } catch (const std::bad_alloc&) {
         context.console.warning(Msg::OutOfMemory);
     }

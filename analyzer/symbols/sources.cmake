@@ -15,6 +15,8 @@ list(APPEND ANALYZER_SOURCES
   symbols/module_list_build.cpp
   symbols/module_match.cpp
   symbols/module_regions.cpp
+  symbols/module_symbols.cpp
+  symbols/dex_match.cpp
   symbols/symbol_file_search.cpp)
 list(APPEND ANALYZER_LIBRARIES ferrovane_compression)
 

@@ -24,8 +24,8 @@ bool qualifies(const Symbol& symbol, std::uint32_t mask) {
 
 }  // namespace
 
-SymbolFile::SymbolFile(Console& console, std::unique_ptr<ElfImage> image)
-    : console_(console), image_(std::move(image)) {}
+SymbolFile::SymbolFile(Console& console, std::unique_ptr<ElfImage> image, std::unique_ptr<ElfImage> miniDebugInfo)
+    : console_(console), image_(std::move(image)), mini_(std::move(miniDebugInfo)) {}
 
 SymbolFile::~SymbolFile() = default;
 
@@ -35,7 +35,7 @@ const SymbolTable& SymbolFile::symbols() {
     symbols_ = image_->symbolTable();
     if (symbols_.empty() && !image_->symtabIndex()) {
         // Many Android binaries carry their function symbols only in MiniDebugInfo.
-        mini_ = image_->miniDebugInfo(console_);
+        if (!mini_) mini_ = image_->miniDebugInfo(console_);
         if (mini_) {
             symbols_ = mini_->symbolTable();
             fromMiniDebugInfo_ = !symbols_.empty();

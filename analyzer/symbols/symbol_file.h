@@ -36,7 +36,8 @@ inline constexpr bool acceptsFunctions(std::uint32_t mask) { return (mask & (kFu
 
 class SymbolFile {
 public:
-    SymbolFile(Console& console, std::unique_ptr<ElfImage> image);
+    // `miniDebugInfo`: the image's `.gnu_debugdata` image when the caller has opened it already.
+    SymbolFile(Console& console, std::unique_ptr<ElfImage> image, std::unique_ptr<ElfImage> miniDebugInfo = nullptr);
     ~SymbolFile();
     SymbolFile(const SymbolFile&) = delete;
     SymbolFile& operator=(const SymbolFile&) = delete;
@@ -48,6 +49,9 @@ public:
     const SymbolTable& symbols();
     bool hasSymbols() { return !symbols().empty(); }
     bool symbolsFromMiniDebugInfo() { return symbols(), fromMiniDebugInfo_; }
+    // The MiniDebugInfo image opened for a file without `.symtab` (its `.debug_frame` serves the
+    // unwinder); null otherwise.
+    const ElfImage* miniDebugInfo() { return symbols(), mini_.get(); }
 
     // The first symbol in scan order (global part, then local part, as the mask allows) whose
     // range [st_value, st_value + st_size) holds `address`, whose type the mask accepts and whose

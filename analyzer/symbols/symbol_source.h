@@ -36,6 +36,7 @@ class DynamicSymbols;
 struct DumpDynamicTables {
     TargetWord symbols = 0;             // DT_SYMTAB
     TargetWord strings = 0;             // DT_STRTAB
+    TargetWord stringsSize = 0;         // DT_STRSZ, 0 when absent
     std::uint32_t symbolCount = 0;      // entries of the symbol table, the null entry 0 included
 
     // SysV hash (DT_HASH): nbucket, nchain, the bucket and chain arrays.
@@ -47,7 +48,11 @@ struct DumpDynamicTables {
     // entry of symbol `gnuSymbolOffset`.
     bool gnu = false;
     std::uint32_t gnuBucketCount = 0, gnuSymbolOffset = 0, gnuBloomCount = 0, gnuBloomShift = 0;
+    std::uint32_t gnuBloomMask = 0;  // gnuBloomCount - 1
     TargetWord gnuBloom = 0, gnuBuckets = 0, gnuChains = 0;
+
+    // DT_REL / DT_RELSZ (32-bit text relocations are undone with these).
+    TargetWord relocations = 0, relocationsSize = 0;
 
     // For PLT stubs: the dynamic section, and the module's code region [codeStart, codeEnd);
     // `codeIsHeaderRegion` for single-segment layouts.

@@ -4,7 +4,8 @@
 #include "analyzer/process/address_space.h"
 #include "analyzer/process/map_entry.h"
 #include "analyzer/symbols/module_list.h"
-#include "analyzer/unwind/module_symbols_bridge.h"
+#include "analyzer/symbols/module_symbols.h"
+#include "analyzer/symbols/symbol_file.h"
 
 namespace coresift {
 
@@ -13,7 +14,6 @@ namespace rk = region_kind;
 struct RunProcess::ModuleState {
     unwind::BacktraceModule view;
     std::unique_ptr<unwind::ModuleUnwinder> unwinder;
-    OwnedSymbolSource symbols;
 };
 
 namespace {
@@ -23,9 +23,12 @@ namespace {
 // the build that ran: only the dump's tables are used.
 unwind::ModuleTables tablesOf(const Module& module) {
     unwind::ModuleTables tables;
-    const bool fileUsable = module.symbolFile && module.has(module_flag::kMatched) &&
-                            !module.has(module_flag::kFunctionMatch);
-    if (fileUsable) tables = unwind::tablesFromImage(*module.symbolFile, module.loadBias, module.name, module.miniDebugInfo.get());
+    const ElfImage* image = module.symbolImage();
+    const bool fileUsable = image && module.has(module_flag::kMatched) && !module.has(module_flag::kFunctionMatch);
+    if (fileUsable) {
+        SymbolFile* file = module.symbols->symbolFile();
+        tables = unwind::tablesFromImage(*image, module.loadBias, module.name, file ? file->miniDebugInfo() : nullptr);
+    }
     tables.name = module.name;
     tables.loadBias = module.loadBias;
     if (module.unwind.ehFrameHdr) {
@@ -37,12 +40,6 @@ unwind::ModuleTables tablesOf(const Module& module) {
         tables.exidxCount = module.unwind.exidxCount;
     }
     return tables;
-}
-
-ModuleSymbolFacts symbolFactsOf(const Module& module) {
-    ModuleSymbolFacts facts{module.name, module.loadBias, {}, module.has(module_flag::kMatched)};
-    if (module.symbolFile && module.symbolFile->file()) facts.symbolFilePath = module.symbolFile->file()->path();
-    return facts;
 }
 
 }  // namespace
@@ -59,14 +56,13 @@ RunProcess::~RunProcess() = default;
 RunProcess::ModuleState& RunProcess::stateOf(Module& module) {
     auto found = modules_.find(&module);
     if (found != modules_.end()) return *found->second;
-    matchModule(context_, module);
+    SymbolSource* symbols = moduleSymbols(context_, module);  // matches the module
     auto state = std::make_unique<ModuleState>();
     state->view.name = module.name;
     state->view.managedCode = module.has(module_flag::kJavaCode);
     state->unwinder = std::make_unique<unwind::ModuleUnwinder>(tablesOf(module));
     state->view.unwinder = state->unwinder.get();
-    state->symbols = makeModuleSymbolSource(context_.console, symbolFactsOf(module));
-    state->view.symbols = state->symbols.get();
+    state->view.symbols = symbols;
     owners_[&state->view] = &module;
     return *modules_.emplace(&module, std::move(state)).first->second;
 }

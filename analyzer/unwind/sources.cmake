@@ -18,6 +18,5 @@ list(APPEND ANALYZER_SOURCES
   unwind/backtrace_walk.cpp
   unwind/frame_symbolizer.cpp
   unwind/frame_printer.cpp
-  unwind/module_symbols_bridge.cpp
   unwind/run_process.cpp
   unwind/native_backtrace.cpp)

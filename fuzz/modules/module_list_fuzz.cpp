@@ -1,7 +1,8 @@
 // libFuzzer target: the dump's dynamic linker data, its library records and a library's header
 // page come from the input. The module list is built from them (record scan, chain walk, names,
 // module creation, headers, dynamic section, hash tables), every module is matched against an
-// empty symbols folder and looked up, and the comparison helpers run over the input too.
+// empty symbols folder, looked up and asked for symbols, and the comparison helpers and the DEX
+// header reader run over the input too.
 //
 // Input: [0, 4 KiB) the linker's data page, [4 KiB, 8 KiB) the records region, [8 KiB, 12 KiB)
 // the header page of /system/lib/libfuzz.so. Unless bit 0 of the first byte is set, the linker's
@@ -16,8 +17,11 @@
 #include "analyzer/process/address_space.h"
 #include "analyzer/process/core_loader.h"
 #include "analyzer/symbols/code_comparison.h"
+#include "analyzer/symbols/dex_match.h"
 #include "analyzer/symbols/function_tables.h"
 #include "analyzer/symbols/module_list.h"
+#include "analyzer/symbols/module_symbols.h"
+#include "analyzer/symbols/symbol_lookup.h"
 #include "tools/corekit/core_builder.h"
 #include "tools/corekit/elf_constants.h"
 
@@ -87,6 +91,11 @@ void useModules(coresift::RunContext& context) {
         coresift::matchModule(context, *module);
         coresift::moduleAt(context, module->header.start);
         coresift::toFileAddress(context, *module, module->code.start + 8);
+        // The symbol source over the dump's (fuzzed) dynamic tables and unwind index.
+        if (coresift::SymbolSource* source = coresift::moduleSymbols(context, *module)) {
+            coresift::symbolAt(*source, module->code.start + 8, coresift::lookup::kFunctionMask);
+            coresift::symbolNamed(*source, "fuzz", coresift::lookup::kFunctionMask);
+        }
         std::uint8_t byte;
         context.addressSpace->readMemory(module->code.start, &byte, 1);
     }
@@ -103,6 +112,8 @@ void useComparisons(const std::uint8_t* data, std::size_t size) {
         if (!index->empty()) index->nearest(0x1800), index->containing(0x1800);
     }
     coresift::FunctionIndex::fromExidx(whole, 0x1000, static_cast<std::uint32_t>(size / 8));
+    bool unsupported = false;
+    coresift::dexWordsOf(whole, 0x1000, unsupported);
 }
 
 }  // namespace

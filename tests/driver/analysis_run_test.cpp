@@ -13,6 +13,7 @@
 #include "analyzer/process/register_set.h"
 #include "platform/text_encoding.h"
 #include "tests/driver/report_text.h"
+#include "tests/process/linker_stand_in.h"
 #include "tests/support/run_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tools/corekit/core_builder.h"
@@ -38,8 +39,9 @@ corekit::PrStatus thread(std::uint32_t tid, std::uint64_t sp, std::int16_t signa
     return s;
 }
 
-// A process of three threads (100 took the signal; 100 is the main thread), the code without
-// bytes, a heap and a stack.
+// A dynamically linked process of three threads (100 took the signal; 100 is the main thread),
+// the code without bytes, a heap and a stack. Its linker has loaded no libraries yet, so the C
+// library is missing.
 corekit::CoreBuilder smallCore() {
     corekit::CoreBuilder core(kArch);
     core.addSegment(kCode, 0x4000, ck::PF_R | ck::PF_X);
@@ -53,7 +55,8 @@ corekit::CoreBuilder smallCore() {
     info.ppid = 77;
     info.psargs = "/system/bin/app --crash   ";
     core.addPrPsInfo(info);
-    core.addAuxv({{ck::AT_PAGESZ, 4096}, {ck::AT_RANDOM, kStack + 0x1f00}});
+    processtest::addLinkerWithoutLibraries(core);
+    core.addAuxv({{ck::AT_PAGESZ, 4096}, {ck::AT_RANDOM, kStack + 0x1f00}, {ck::AT_BASE, processtest::kLinkerBase}});
     return core;
 }
 

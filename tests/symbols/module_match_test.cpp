@@ -99,7 +99,7 @@ TEST(ModuleMatch, TheBuildThatRanMatchesAndItsHeadersAreReadFromTheDump) {
         }
     }
     EXPECT_TRUE(m.unwind.ehFrameHdr || m.unwind.exidx);
-    ASSERT_NE(m.symbolFile, nullptr);
+    ASSERT_NE(m.symbolImage(), nullptr);
 }
 
 TEST(ModuleMatch, CompileDateTimeAndBuildIdDifferencesAreBenign) {
@@ -153,7 +153,7 @@ TEST(ModuleMatch, AnotherBuildIsKeptInFunctionMatchModeOrDropped) {
         coresift::Module& m = s.load();
         EXPECT_FALSE(m.has(mf::kMatched));
         EXPECT_TRUE(m.has(mf::kFunctionMatch | mf::kSymbolTables));
-        ASSERT_NE(m.symbolFile, nullptr);
+        ASSERT_NE(m.symbolImage(), nullptr);
         EXPECT_EQ(s.messages(), "Warning: symbols/" + kRelative +
                                     " and coredump are not matched, please leave symbols folder before test, using "
                                     "function match mode\n");
@@ -171,7 +171,7 @@ TEST(ModuleMatch, AnotherBuildIsKeptInFunctionMatchModeOrDropped) {
         Scenario s("libmodfix_other.so", "libmodfix_strip.so");
         coresift::Module& m = s.load();
         EXPECT_FALSE(m.has(mf::kMatched | mf::kFunctionMatch));
-        EXPECT_EQ(m.symbolFile, nullptr);
+        EXPECT_EQ(m.symbolImage(), nullptr);
         EXPECT_EQ(s.messages(), "Error: symbols/" + kRelative +
                                     " and coredump are unmatched, please leave symbols folder before test\n");
     }
@@ -260,7 +260,7 @@ TEST(ModuleMatch, FilesWithoutLineInformation) {
         Scenario s("libmodfix.so", "libmodfix_strip.so");
         coresift::Module& m = s.load();
         EXPECT_FALSE(m.has(mf::kMatched));
-        EXPECT_EQ(m.symbolFile, nullptr);
+        EXPECT_EQ(m.symbolImage(), nullptr);
         EXPECT_EQ(s.messages(), "Error: No symbols in symbols/" + kRelative +
                                     ", please provide under out/target/product/$proj/symbols folder\n");
     }
@@ -289,7 +289,10 @@ TEST(ModuleMatch, MiniDebugInfoSymbolsKeepAFileWithoutLineInformation) {
     coresift::Module* m = db.named("libmodfix.so");
     ASSERT_NE(m, nullptr);
     EXPECT_TRUE(m->has(mf::kMatched | mf::kSymbolTables | mf::kHeadersRead));
-    ASSERT_NE(m->miniDebugInfo, nullptr);
+    ASSERT_NE(m->symbols, nullptr);
+    ASSERT_NE(m->symbols->symbolFile(), nullptr);
+    EXPECT_TRUE(m->symbols->symbolFile()->symbolsFromMiniDebugInfo());
+    EXPECT_NE(m->symbols->symbolFile()->miniDebugInfo(), nullptr);
     EXPECT_NE(db.err().find("Warning: No symbols in symbols/" + kRelative), std::string::npos) << db.err();
 }
 

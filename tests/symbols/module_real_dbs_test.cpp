@@ -289,4 +289,61 @@ TEST(ModuleRealDbs, OfflineCasesListTheirLibrariesAtTheirBiasesAndMatchThem) {
     RecordProperty("modules_matched", table);
 }
 
+// The release the header's probe finds in a C library file: the newest release whose probe
+// symbol the file defines (its symbol table or its dynamic one, as the core kit reads them).
+std::string releaseOf(const fs::path& libc) {
+    struct Probe {
+        const char* symbol;
+        bool data;
+        const char* release;
+    };
+    static const Probe probes[] = {
+        {"epoll_pwait2", false, "V0"}, {"close_range", false, "U0"}, {"backtrace", false, "T0"},
+        {"android_reset_stack_guards", false, "S0"}, {"android_fdtrack_set_enabled", false, "R0"},
+        {"timespec_get", false, "Q0"}, {"__malloc_hook", true, "P0"},
+        {"android_gethostbynamefornetcontext", false, "O1"}, {"semctl", false, "O0"}, {"fopen64", false, "N0"},
+        {"sigqueue", false, "M"}, {"stdout", true, "L1"}, {"dup3", false, "L0"}, {"getauxval", false, "KK"},
+        {"fgetxattr", false, "JB"}, {"ftruncate64", false, "ICS"}, {"__libc_android_log_vprint", false, "GB"},
+    };
+    auto file = corekit::ElfFile::load(libc.string());
+    if (!file) return "??";
+    auto symbols = file->symbols();
+    for (const Probe& probe : probes) {
+        for (const auto& s : symbols) {
+            const bool typeFits = probe.data ? s.type == 1 : (s.type == 2 || s.type == 13);
+            if (s.name == probe.symbol && typeFits && s.shndx != 0) return probe.release;
+        }
+    }
+    return "??";
+}
+
+// Whole runs on the converted cases: the report's header names the release of the case's C
+// library, and a C library whose file cannot serve is listed among the missing symbol files.
+TEST(ModuleRealDbs, OfflineCaseReportsNameTheReleaseOfTheirCLibrary) {
+    if (!fs::exists(kCases)) GTEST_SKIP() << "no offline cases under " << kCases;
+    std::string table;
+    for (const auto& c : offlineExpectations()) {
+        auto libc = std::find_if(c.modules.begin(), c.modules.end(), [](const Expected& e) { return e.name == "libc.so"; });
+        if (c.is64 != kIs64 || libc == c.modules.end()) continue;
+        SCOPED_TRACE(c.name);
+        testsupport::TempFolder folder;
+        std::string error;
+        ASSERT_TRUE(convertCase(c.name, folder.path(), error)) << error;
+        std::string path = kIs64 ? "/system/lib64/libc.so" : "/system/lib/libc.so";
+        if (!firstMapping(folder.path(), path)) path = "libc.so";
+        const bool usable = libc->unmatchedBecause.empty();
+        const std::string release = usable ? releaseOf(folder.path() / ("symbols" + path)) : "??";
+
+        testsupport::WorkingFolder cwd(folder.path());
+        testsupport::RunCapture run;
+        EXPECT_EQ(run.run({"-ext", "259"}), 0) << run.out() << run.err();
+        std::string report = testsupport::readFile(folder.path() / "AnalysisReport.txt");
+        EXPECT_NE(report.find("\nVersion : " + release + "/"), std::string::npos) << release << "\n" << report;
+        const std::string listed = "\n" + std::string(path[0] == '/' ? "symbols" : "") + path + "\n";
+        EXPECT_EQ(report.find(listed) != std::string::npos, !usable) << report;
+        table += std::string(c.name) + " " + release + "; ";
+    }
+    RecordProperty("c_library_releases", table);
+}
+
 }  // namespace

@@ -9,6 +9,8 @@ list(APPEND WIDTH_TEST_LIBRARIES corekit)
 list(APPEND WIDTH_TEST_SOURCES
   symbols/linker_records_test.cpp
   symbols/module_match_test.cpp
+  symbols/module_symbols_test.cpp
+  symbols/dex_match_test.cpp
   symbols/module_headers_test.cpp
   symbols/symbol_file_search_test.cpp
   symbols/code_comparison_test.cpp

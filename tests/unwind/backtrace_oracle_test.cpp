@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <set>
 #include <sstream>
 
 #include "tests/driver/report_text.h"
@@ -125,10 +124,6 @@ std::vector<OfflineExpectation> offlineCases() {
             {"signal_load_bias_arm", 17},     {"zlib_compress_arm", 8}};
 }
 
-// Cases whose frames are named from the dump's dynamic symbol tables, which the modules' symbol
-// sources do not serve yet: compared, but not required to agree.
-const std::set<std::string> kWaitingForDynamicSymbols = {"empty_arm64"};
-
 TEST(BacktraceOracle, OfflineCasesAgreeWithAndroidsUnwinder) {
     if (!fs::exists(kCases)) GTEST_SKIP() << "no offline cases under " << kCases;
     for (const OfflineExpectation& expected : offlineCases()) {
@@ -145,9 +140,7 @@ TEST(BacktraceOracle, OfflineCasesAgreeWithAndroidsUnwinder) {
         options.symbolsFolder = (db.path() / "symbols").string();
         const CompareResult result = compareBacktraces(parseReportThreads(report), {android}, false, options);
         EXPECT_EQ(result.total, expected.frames) << expected.name;
-        if (!kWaitingForDynamicSymbols.count(expected.name)) {
-            EXPECT_EQ(result.agree, result.total) << expected.name << "\n" << result.text;
-        }
+        EXPECT_EQ(result.agree, result.total) << expected.name << "\n" << result.text;
         std::printf("  %-40s %2d/%d frames agree\n", expected.name.c_str(), result.agree, result.total);
     }
 }
