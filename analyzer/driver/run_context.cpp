@@ -9,6 +9,7 @@
 #include "analyzer/process/thread_stacks.h"
 #include "analyzer/symbols/layout_fact_table.h"
 #include "analyzer/symbols/module_list.h"
+#include "analyzer/unwind/run_process.h"
 
 namespace coresift {
 

@@ -13,4 +13,10 @@ list(APPEND ANALYZER_SOURCES
   unwind/exidx_table.cpp
   unwind/module_unwinder.cpp
   unwind/prologue_analysis.cpp
-  unwind/process_adapters.cpp)
+  unwind/process_adapters.cpp
+  unwind/frame_heuristics_stub.cpp
+  unwind/backtrace_walk.cpp
+  unwind/frame_symbolizer.cpp
+  unwind/frame_printer.cpp
+  unwind/run_process.cpp
+  unwind/native_backtrace.cpp)
