@@ -14,4 +14,4 @@ list(APPEND ANALYZER_SOURCES
   unwind/module_unwinder.cpp
   unwind/prologue_analysis.cpp
   unwind/process_adapters.cpp
-  unwind/frame_heuristics_stub.cpp)
+  unwind/frame_heuristics.cpp)

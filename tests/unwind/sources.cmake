@@ -17,4 +17,6 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/exidx_oracle_test.cpp
   unwind/offline_step_test.cpp
   unwind/qemu_db_step_test.cpp
-  unwind/process_adapters_test.cpp)
+  unwind/process_adapters_test.cpp
+  unwind/emulation_walk_test.cpp
+  unwind/frame_heuristics_test.cpp)

@@ -1,0 +1,157 @@
+// Walks the statically linked programs of the qemu-made exception dbs as if no unwind table
+// existed: every step is forward emulation to the function's return, with the driver's LR
+// recovery where emulation finds none. The return addresses must be gdb's (gdb unwinds the same
+// core with the program's full tables).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+
+#include "analyzer/decode/effects.h"
+#include "analyzer/decode/forward_emulation.h"
+#include "tests/unwind/unwind_support.h"
+
+namespace {
+
+using namespace coresift::unwind;
+namespace fs = std::filesystem;
+using coresift::decode::kRegLr;
+using coresift::decode::kRegPc;
+
+constexpr std::size_t kMaxFrames = 64;
+
+using GdbFrames = std::vector<std::optional<std::uint64_t>>;
+
+std::map<std::uint32_t, GdbFrames> gdbThreads(const fs::path& file) {
+    std::map<std::uint32_t, GdbFrames> threads;
+    GdbFrames* current = nullptr;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Thread ", 0) == 0 && line.find("(LWP ") != std::string::npos) {
+            current = &threads[static_cast<std::uint32_t>(std::stoul(line.substr(line.find("(LWP ") + 5)))];
+            continue;
+        }
+        if (!current || line.rfind("#", 0) != 0) continue;
+        const std::size_t space = line.find_first_not_of(' ', line.find(' '));
+        const bool hasAddress = line.compare(space, 2, "0x") == 0;
+        std::optional<std::uint64_t> pc;
+        if (hasAddress) pc = std::stoull(line.substr(space), nullptr, 16);
+        if (current->empty() || hasAddress) current->push_back(pc);
+    }
+    return threads;
+}
+
+// A static program's core with the program's segments where the core has no bytes, and the
+// threads' registers from the core's status notes.
+class StaticCore {
+public:
+    StaticCore(coresift::Console& console, const fs::path& folder) {
+        core_ = coresift::ElfImage::open(console, coresift::MappedFile::open((folder / "db/PROCESS_COREDUMP").string()),
+                                         coresift::elf::kCoreTypes);
+        program_ = coresift::ElfImage::open(
+            console, coresift::MappedFile::open((folder / "db/symbols/system/bin/crashfix").string()),
+            coresift::elf::kSymbolFileTypes);
+        if (!core_ || !program_) return;
+        core_->forEachLoad([&](const coresift::ProgramHeader& load) {
+            if (load.filesz) memory.addView(static_cast<TargetWord>(load.vaddr), *core_->view(load.offset, load.filesz));
+            return 0;
+        });
+        program_->forEachLoad([&](const coresift::ProgramHeader& load) {
+            if (!memory.contains(static_cast<TargetWord>(load.vaddr)) && load.filesz)
+                memory.addView(static_cast<TargetWord>(load.vaddr), *program_->view(load.offset, load.filesz));
+            return 0;
+        });
+        core_->forEachNote(console, [&](const coresift::Note& note) {
+            if (note.type != 1 || note.name != "CORE") return 0;  // NT_PRSTATUS
+            RegisterState regs;
+            const std::uint32_t lwp = *note.desc.read<std::uint32_t>(kIs64 ? 32 : 24);
+            const std::uint64_t at = kIs64 ? 112 : 72;
+            for (unsigned reg = 0; reg < coresift::decode::kValueRegisterCount; ++reg)
+                regs.set(reg, *note.desc.read<TargetWord>(at + reg * sizeof(TargetWord)));
+            if (!kIs64 && (*note.desc.read<TargetWord>(at + 16 * 4) & 0x20)) regs.r[kRegPc] |= 1;
+            threads.push_back({lwp, regs});
+            return 0;
+        });
+    }
+    bool usable() const { return program_ && !threads.empty(); }
+
+    testsupport::OwnedMemory memory;
+    std::vector<std::pair<std::uint32_t, RegisterState>> threads;
+
+private:
+    std::unique_ptr<coresift::ElfImage> core_, program_;
+};
+
+struct WalkCounts {
+    std::size_t emulated = 0, byLinkRegister = 0, instructions = 0;
+};
+
+TargetWord callSite(const coresift::decode::TargetMemory& memory, TargetWord returnAddress) {
+    if (kIs64 || !(returnAddress & 1)) return returnAddress - 4;
+    std::uint32_t before = 0;
+    const bool wide = memory.read32((returnAddress & ~TargetWord{1}) - 4, before) && (before & 0xC000F000u) == 0xC000F000u;
+    return returnAddress - (wide ? 4 : 2);
+}
+
+std::vector<std::uint64_t> walk(const coresift::decode::TargetMemory& memory, RegisterState regs, WalkCounts& counts) {
+    std::vector<std::uint64_t> pcs{regs.r[kRegPc] & ~TargetWord{1}};
+    while (pcs.size() < kMaxFrames) {
+        if (pcs.size() > 1) regs.r[kRegPc] = callSite(memory, regs.r[kRegPc]);
+        const coresift::decode::EmulationResult r = coresift::decode::emulateToReturn(regs, memory);
+        counts.instructions += r.instructions;
+        if (r.ok) {
+            regs = r.caller;
+            ++counts.emulated;
+        } else if (regs.known(kRegLr) && (regs.r[kRegLr] & 3) != 2) {
+            regs.set(kRegPc, regs.r[kRegLr]);
+            regs.forgetMask(coresift::decode::kCallClobbered);
+            ++counts.byLinkRegister;
+        } else {
+            break;
+        }
+        if (regs.r[kRegPc] == 0) break;
+        pcs.push_back(regs.r[kRegPc] & ~TargetWord{1});
+    }
+    return pcs;
+}
+
+class EmulationWalk : public testsupport::UnwindTest {};
+
+TEST_F(EmulationWalk, StaticProgramsWithoutTablesUnwindAsGdbDoes) {
+    const fs::path data(FERROVANE_TEST_DATA_DIR);
+    const std::vector<std::string> dbs =
+        kIs64 ? std::vector<std::string>{"arm64-static-abort", "arm64-static-nullwrite", "arm64-static-recursion",
+                                         "arm64-static-nodebug-undefined"}
+              : std::vector<std::string>{"arm-static-thumb-exidx-abort", "arm-static-arm-nullwrite",
+                                         "arm-static-arm-exidx-recursion", "arm-static-thumb-nodebug-undefined"};
+    std::size_t ran = 0;
+    for (const std::string& name : dbs) {
+        if (!fs::exists(data / name / "expected/gdb-bt.txt")) continue;
+        StaticCore db(console(), data / name);
+        ASSERT_TRUE(db.usable()) << name;
+        const auto gdb = gdbThreads(data / name / "expected/gdb-bt.txt");
+        ++ran;
+        std::size_t compared = 0, agree = 0;
+        WalkCounts counts;
+        for (const auto& [lwp, registers] : db.threads) {
+            ASSERT_TRUE(gdb.count(lwp)) << name << " LWP " << lwp;
+            const GdbFrames& frames = gdb.at(lwp);
+            const std::vector<std::uint64_t> ours = walk(db.memory, registers, counts);
+            for (std::size_t f = 0; f < frames.size() && f < ours.size(); ++f) {
+                if (!frames[f]) continue;
+                ++compared;
+                if (ours[f] == *frames[f]) ++agree;
+                else ADD_FAILURE() << name << " LWP " << lwp << " frame " << f << ": 0x" << std::hex << ours[f]
+                                   << ", gdb 0x" << *frames[f];
+            }
+        }
+        std::printf("  %-36s %3zu frames compared, %3zu agree with gdb (%zu emulated, %zu by LR, %zu instructions)\n",
+                    name.c_str(), compared, agree, counts.emulated, counts.byLinkRegister, counts.instructions);
+    }
+    if (ran == 0) GTEST_SKIP() << "the qemu-made dbs were not unpacked";
+}
+
+}  // namespace
