@@ -8,6 +8,8 @@
 #include "analyzer/driver/run_context.h"
 #include "analyzer/process/core_loader.h"
 #include "analyzer/process/db_inputs.h"
+#include "analyzer/process/thread_stacks.h"
+#include "analyzer/unwind/native_backtrace.h"
 #include "common/target_word.h"
 #include "platform/console.h"
 #include "platform/file_map.h"
@@ -51,6 +53,7 @@ bool analyze(RunContext& context) {
     runPhase(context.phase3, context);
     runPhase(context.phase4, context);
     context.console.print(Msg::CollectExceptionInfo);
+    context.stacks = makeNativeStacks(context);
     {
         ReportWriter report(file, context.catalog);
         writeReport(context, report);

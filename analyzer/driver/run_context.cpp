@@ -8,6 +8,7 @@
 #include "analyzer/process/property_table.h"
 #include "analyzer/process/thread_stacks.h"
 #include "analyzer/symbols/module_list.h"
+#include "analyzer/unwind/run_process.h"
 
 namespace coresift {
 

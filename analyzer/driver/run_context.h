@@ -23,6 +23,7 @@ struct CoreDump;
 class FdTable;
 class ModuleServices;
 class PropertyTable;
+class RunProcess;
 class ThreadStacks;
 
 // The Android release, platform branch and build type, computed on first use (android_version.h)
@@ -69,6 +70,9 @@ struct RunContext {
     std::unique_ptr<ModuleServices> modules;
     // The threads' call stacks for the thread report; null until stacks can be unwound.
     std::unique_ptr<ThreadStacks> stacks;
+    // The native backtrace's view of the process (per-module unwinders and symbols), made on
+    // first use and released before the module list.
+    std::unique_ptr<RunProcess> backtraceProcess;
 
     // Services that tests replace: the single-key read and opening a file with the desktop.
     std::function<int()> readKey;

@@ -10,6 +10,7 @@
 #include "analyzer/process/core_notes.h"
 #include "analyzer/process/module_list_hook.h"
 #include "analyzer/symbols/elf_image.h"
+#include "analyzer/unwind/native_backtrace.h"
 #include "analyzer/symbols/module_list.h"
 
 namespace coresift {
@@ -209,6 +210,7 @@ bool loadCoreDump(RunContext& context) {
 }
 
 void teardownProcess(RunContext& context) {
+    releaseNativeBacktrace(context);
     context.moduleList.reset();
     context.core.reset();
     context.addressSpace.reset();

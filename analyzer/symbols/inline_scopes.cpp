@@ -61,18 +61,54 @@ private:
 };
 
 // The name of a scope: a linkage name anywhere along its abstract origins and specifications,
-// else the first DW_AT_name along them.
-std::string_view scopeName(const DwarfInfo& dwarf, const Entry& scope) {
+// else the first DW_AT_name along them. `named` receives the entry that carries the name.
+std::string_view scopeName(const DwarfInfo& dwarf, const Entry& scope, Entry* named = nullptr) {
     for (std::uint32_t wanted : {dw::kAtLinkageName, dw::kAtName}) {
         Entry at = scope;
         for (int hop = 0; at && hop < kMaxNameHops; ++hop) {
-            if (auto name = dwarf.text(at, wanted)) return *name;
+            if (auto name = dwarf.text(at, wanted)) {
+                if (named) *named = at;
+                return *name;
+            }
             if (wanted == dw::kAtLinkageName) {
-                if (auto name = dwarf.text(at, dw::kAtMipsLinkageName)) return *name;
+                if (auto name = dwarf.text(at, dw::kAtMipsLinkageName)) {
+                    if (named) *named = at;
+                    return *name;
+                }
             }
             Entry next = dwarf.referenced(at, dw::kAtAbstractOrigin);
             at = next ? next : dwarf.referenced(at, dw::kAtSpecification);
         }
+    }
+    return {};
+}
+
+bool isNamingContainer(std::uint32_t tag) {
+    return tag == dw::kTagNamespace || tag == dw::kTagClassType || tag == dw::kTagStructureType ||
+           tag == dw::kTagUnionType;
+}
+
+// "outer::inner::name" for the entry `named`: the namespaces and classes that enclose it, found
+// by descending from its unit's entry to it. Empty when something else encloses it (a function's
+// local class) or the entry cannot be reached.
+std::string qualifiedName(const DwarfInfo& dwarf, const Entry& named, std::string_view name) {
+    if (!named.unit) return {};
+    std::string prefix;
+    Entry parent = dwarf.unitEntry(*named.unit);
+    for (int depth = 0; parent && depth < DwarfInfo::kMaxScopeDepth; ++depth) {
+        // The last child at or before the entry holds it.
+        Entry holder;
+        for (Entry child = dwarf.firstChild(parent); child && child.offset <= named.offset;
+             child = dwarf.nextSibling(child))
+            holder = child;
+        if (!holder) return {};
+        if (holder.offset == named.offset) return prefix + std::string(name);
+        if (!isNamingContainer(holder.tag())) return {};
+        std::optional<std::string_view> part = dwarf.text(holder, dw::kAtName);
+        if (!part && holder.tag() != dw::kTagNamespace) return {};
+        prefix += part ? std::string(*part) : std::string("(anonymous namespace)");
+        prefix += "::";
+        parent = holder;
     }
     return {};
 }
@@ -99,7 +135,10 @@ int forEachInlineScope(SymbolSource& source, TargetWord address, const std::func
     for (std::size_t i = chain.size(); i-- > 0;) {
         const Entry& scope = chain[i];
         InlineScope out;
-        out.name = scopeName(*dwarf, scope);
+        Entry named;
+        out.name = scopeName(*dwarf, scope, &named);
+        if (named && !dwarf->text(named, dw::kAtLinkageName) && !dwarf->text(named, dw::kAtMipsLinkageName))
+            out.qualifiedName = qualifiedName(*dwarf, named, out.name);
         out.start = static_cast<TargetWord>(dwarf->lowestAddress(scope).value_or(fileAddress)) + toDump;
         out.inlined = scope.tag() == dw::kTagInlinedSubroutine;
         out.line = line;

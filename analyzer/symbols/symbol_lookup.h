@@ -46,6 +46,10 @@ std::optional<SourceLine> lineAt(SymbolSource& source, TargetWord address);
 // scope's line is where it calls the scope inside it (DW_AT_call_file/DW_AT_call_line).
 struct InlineScope {
     std::string_view name;  // linkage name, else DW_AT_name (through abstract origin and specification)
+    // Without a linkage name (functions of anonymous namespaces, lambdas): DW_AT_name behind the
+    // names of the namespaces and classes that enclose its declaration, "::" separated, as
+    // debuggers show it; empty otherwise.
+    std::string qualifiedName;
     TargetWord start = 0;   // the scope's lowest address, in dump terms
     bool inlined = false;   // DW_TAG_inlined_subroutine
     std::optional<SourceLine> line;

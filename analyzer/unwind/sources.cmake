@@ -14,4 +14,10 @@ list(APPEND ANALYZER_SOURCES
   unwind/module_unwinder.cpp
   unwind/prologue_analysis.cpp
   unwind/process_adapters.cpp
-  unwind/frame_heuristics.cpp)
+  unwind/frame_heuristics.cpp
+  unwind/backtrace_walk.cpp
+  unwind/frame_symbolizer.cpp
+  unwind/frame_printer.cpp
+  unwind/module_symbols_bridge.cpp
+  unwind/run_process.cpp
+  unwind/native_backtrace.cpp)

@@ -83,7 +83,8 @@ namespace {
 // signal frame, whose pc Android moves back to the call and ours does not.
 bool framesAgree(const TextFrame& ours, const TextFrame& expected, bool afterSignal, bool gdb,
                  SymbolAliases& aliases) {
-    if (expected.unknown) return ours.unknown;
+    // Android's "<unknown>" is a pc in no mapping: ours prints it outside any module, by address.
+    if (expected.unknown) return ours.unknown || (ours.module.empty() && normalizeFunction(ours.function).empty());
     if (expected.signalFrame) return ours.signalFrame;
     if (ours.unknown || ours.signalFrame) return false;
     if (!moduleMatches(ours, expected)) return false;

@@ -76,9 +76,11 @@ TextFrame parseReportFrame(const std::string& raw) {
     } else if (endsWith(rest, ">") && rest.rfind(" <") != std::string::npos) {
         rest = trim(rest.substr(0, rest.rfind(" <")));  // " <native method>"
     }
-    if (rest == "......" || f.module == "......") {
+    // "......" in place of the function marks where the stack scan resumed; "......" as the
+    // module names a frame whose pc lies in no module (a call through a bad pointer).
+    if (f.module == "......") f.module.clear();
+    if (rest == "......") {
         f.unknown = true;
-        if (f.module == "......") f.module.clear();
         return f;
     }
     static const std::regex offset(R"(^(.*\))\s\+\s(\d+)$)");
