@@ -19,4 +19,5 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/qemu_db_step_test.cpp
   unwind/process_adapters_test.cpp
   unwind/emulation_walk_test.cpp
-  unwind/frame_heuristics_test.cpp)
+  unwind/frame_heuristics_test.cpp
+  unwind/tableless_backtrace_test.cpp)
