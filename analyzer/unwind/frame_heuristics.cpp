@@ -46,6 +46,14 @@ ArgumentKind kindOf(const FrameParameter& parameter) {
     }
 }
 
+// GCC's clones of a function (".isra", ".constprop", ".part") take other parameters than the
+// declared ones: their argument registers do not line up with the debugging information's list.
+bool isReshapedClone(std::string_view symbolName) {
+    for (std::string_view suffix : {".isra", ".constprop", ".part"})
+        if (symbolName.find(suffix) != std::string_view::npos) return true;
+    return false;
+}
+
 // The argument registers' values at the frame's entry, recovered from the caller's call site.
 decode::ArgumentValues entryArguments(const StepEnvironment& env, const ArgumentRequest& frame, unsigned count) {
     if (!frame.caller || !frame.caller->known(kRegPc) || !env.memory) return {};
@@ -74,7 +82,8 @@ bool debugArguments(const StepEnvironment& env, const ArgumentRequest& frame, st
         registers.values[n] = frame.registers.r[n];
     registers.known = frame.registers.valid;
     registers.pc = pc;
-    const decode::ArgumentValues entry = entryArguments(env, frame, kRegisterArguments);
+    const decode::ArgumentValues entry =
+        isReshapedClone(frame.symbolName) ? decode::ArgumentValues{} : entryArguments(env, frame, kRegisterArguments);
     for (unsigned a = 0; a < kRegisterArguments; ++a) {
         if (!(entry.known >> a & 1)) continue;
         registers.values[a] = entry.value[a];

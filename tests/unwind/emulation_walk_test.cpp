@@ -9,9 +9,14 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 
 #include "analyzer/decode/effects.h"
 #include "analyzer/decode/forward_emulation.h"
+#include "analyzer/symbols/symbol_file.h"
+#include "analyzer/symbols/symbol_lookup.h"
+#include "analyzer/unwind/frame_heuristics.h"
+#include "analyzer/unwind/module_symbols_bridge.h"
 #include "tests/unwind/unwind_support.h"
 
 namespace {
@@ -88,6 +93,50 @@ private:
     std::unique_ptr<coresift::ElfImage> core_, program_;
 };
 
+// gdb's physical frames of one thread with their argument texts ("name=value" each).
+struct GdbCall {
+    std::uint64_t pc = 0;
+    std::vector<std::pair<std::string, std::string>> arguments;
+};
+
+std::vector<GdbCall> gdbCalls(const fs::path& file, std::uint32_t lwp) {
+    std::vector<GdbCall> calls;
+    bool inThread = false;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Thread ", 0) == 0) inThread = line.find("(LWP " + std::to_string(lwp) + ")") != std::string::npos;
+        if (!inThread || line.rfind("#", 0) != 0) continue;
+        const std::size_t address = line.find(" 0x"), in_ = line.find(" in ");
+        if (address == std::string::npos || in_ == std::string::npos || address > in_) continue;
+        GdbCall call;
+        call.pc = std::stoull(line.substr(address + 1), nullptr, 16);
+        // The argument list: the last parenthesis group before " at " (or the line's end).
+        std::size_t end = line.rfind(") at ");
+        if (end == std::string::npos) end = line.rfind(')');
+        int depth = 0;
+        std::size_t open = std::string::npos;
+        for (std::size_t i = end; i-- > in_;) {
+            if (line[i] == ')') ++depth;
+            if (line[i] == '(' && depth-- == 0) {
+                open = i;
+                break;
+            }
+        }
+        if (open == std::string::npos) continue;
+        std::istringstream list(line.substr(open + 1, end - open - 1));
+        for (std::string part; std::getline(list, part, ',');) {
+            const std::size_t equals = part.find('=');
+            if (equals == std::string::npos) continue;
+            std::string name = part.substr(part.find_first_not_of(' '), equals - part.find_first_not_of(' '));
+            std::string value = part.substr(equals + 1);
+            value = value.substr(0, value.find(' '));
+            call.arguments.push_back({name, value});
+        }
+        calls.push_back(call);
+    }
+    return calls;
+}
+
 struct WalkCounts {
     std::size_t emulated = 0, byLinkRegister = 0, byStackScan = 0, instructions = 0;
 };
@@ -141,11 +190,14 @@ bool scanStack(const coresift::decode::TargetMemory& memory, std::pair<TargetWor
     return false;
 }
 
+// The pcs of a walk, and the registers of each frame (pc at the call site for every frame but the
+// first) in `frames` when given.
 std::vector<std::uint64_t> walk(const coresift::decode::TargetMemory& memory, std::pair<TargetWord, TargetWord> code,
-                                RegisterState regs, WalkCounts& counts) {
+                                RegisterState regs, WalkCounts& counts, std::vector<RegisterState>* frames = nullptr) {
     std::vector<std::uint64_t> pcs{regs.r[kRegPc] & ~TargetWord{1}};
     while (pcs.size() < kMaxFrames) {
         if (pcs.size() > 1) regs.r[kRegPc] = callSite(memory, regs.r[kRegPc]);
+        if (frames) frames->push_back(regs);
         const coresift::decode::EmulationResult r = coresift::decode::emulateToReturn(regs, memory);
         counts.instructions += r.instructions;
         if (r.ok) {
@@ -204,6 +256,64 @@ TEST_F(EmulationWalk, StaticProgramsWithoutTablesUnwindAsGdbDoes) {
                     counts.instructions);
     }
     if (ran == 0) GTEST_SKIP() << "the qemu-made dbs were not unpacked";
+}
+
+// The arguments the heuristics give the crashing thread's frames, from the frames' registers,
+// the call sites and the program's debugging information, against the values gdb prints.
+TEST_F(EmulationWalk, ArgumentsOfTheCrashingThreadAreGdbs) {
+    const fs::path data(FERROVANE_TEST_DATA_DIR);
+    const std::string name = kIs64 ? "arm64-static-nullwrite" : "arm-static-arm-nullwrite";
+    const fs::path gdbFile = data / name / "expected/gdb-bt.txt";
+    if (!fs::exists(gdbFile)) GTEST_SKIP() << "the qemu-made dbs were not unpacked";
+    StaticCore db(console(), data / name);
+    ASSERT_TRUE(db.usable());
+    coresift::OwnedSymbolSource symbols = coresift::makeModuleSymbolSource(
+        console(), {"crashfix", 0, (data / name / "db/symbols/system/bin/crashfix").string(), true});
+    ASSERT_TRUE(symbols);
+    const auto& [lwp, registers] = db.threads.front();
+    std::vector<RegisterState> frames;
+    WalkCounts counts;
+    walk(db.memory, db.code, registers, counts, &frames);
+    const std::vector<GdbCall> gdb = gdbCalls(gdbFile, lwp);
+    ASSERT_GE(gdb.size(), 6u);
+
+    std::unique_ptr<FrameHeuristics> heuristics = makeFrameHeuristics();
+    const StepEnvironment env{&console(), &db.memory, 39};
+    std::size_t compared = 0, agree = 0;
+    for (std::size_t f = 0; f + 1 < frames.size() && f < gdb.size(); ++f) {
+        ArgumentRequest request;
+        request.registers = frames[f];
+        request.symbols = symbols.get();
+        request.caller = &frames[f + 1];
+        const TargetWord pc = frames[f].r[kRegPc];
+        std::string mangled;
+        if (auto hit = coresift::symbolAt(*symbols, pc, coresift::lookup::kFunctionMask)) {
+            request.functionStart = hit->start;
+            mangled = std::string(hit->name);
+            request.symbolName = mangled;
+        }
+        if (auto hit = coresift::symbolAt(*symbols, frames[f + 1].r[kRegPc], coresift::lookup::kFunctionMask))
+            request.callerFunctionStart = hit->start;
+        const std::vector<FrameArgument> ours = heuristics->arguments(env, request);
+        for (const auto& [argument, text] : gdb[f].arguments) {
+            const FrameArgument* found = nullptr;
+            for (const FrameArgument& a : ours)
+                if (a.name == argument && a.kind != ArgumentKind::Skipped) found = &a;
+            if (text.rfind("<optimized", 0) == 0) {
+                // gdb knows no value: ours must not claim one it cannot have either.
+                EXPECT_EQ(found, nullptr) << mangled << " " << argument << " = " << (found ? found->value : 0);
+                continue;
+            }
+            if (text.rfind("0x", 0) != 0 && text.find_first_not_of("-0123456789") != std::string::npos) continue;
+            if (!found) continue;
+            ++compared;
+            const std::uint64_t expected = std::stoull(text, nullptr, 0);
+            if (static_cast<TargetWord>(found->value) == static_cast<TargetWord>(expected)) ++agree;
+            else ADD_FAILURE() << mangled << " " << argument << ": 0x" << std::hex << found->value << ", gdb " << text;
+        }
+    }
+    std::printf("  %-36s %zu arguments compared, %zu agree with gdb\n", name.c_str(), compared, agree);
+    EXPECT_GE(compared, 5u);
 }
 
 }  // namespace
