@@ -86,14 +86,16 @@ private:
             first = true;
             return Next::Continue;
         }
-        const TargetWord sp = registers.r[kSp];
+        const TargetWord sp = registers.r[kSp], callSite = registers.r[kPc];
         const bool spKnown = registers.known(kSp);
         const StepResult step = stepFrame(*region, registers);
         if (step.status == StepStatus::Outermost) return Next::End;
         if (!step.stepped()) return Next::Lost;
         if (registers.r[kPc] == 0) return Next::End;
-        // A step that leaves pc and SP where they were would repeat itself forever.
-        if (spKnown && registers.known(kSp) && registers.r[kSp] == sp && registers.r[kPc] == pc) return Next::Lost;
+        // A step that leaves SP where it was and the pc at the frame's own would repeat itself.
+        const TargetWord next = registers.r[kPc];
+        if (spKnown && registers.known(kSp) && registers.r[kSp] == sp && (next == pc || next == callSite))
+            return Next::Lost;
         return Next::Continue;
     }
 

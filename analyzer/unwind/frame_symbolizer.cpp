@@ -58,8 +58,9 @@ private:
             Frame frame;
             frame.module = module.name;
             frame.function = scopeName(symbols, scope, at);
+            const TargetWord pc = kIs64 ? at : at & ~TargetWord{1};
             frame.address = scope.start;
-            frame.offset = at >= scope.start ? at - scope.start : 0;
+            frame.offset = pc >= scope.start ? pc - scope.start : 0;
             if (frames.size() > first) frame.flags |= frame_flag::kInlined;
             if (withDetails_ && scope.line) {
                 frame.file = std::string(scope.line->file);
@@ -106,10 +107,12 @@ private:
 
     void symbolize(Frame& frame, SymbolSource& symbols, TargetWord at) {
         if (std::optional<SymbolHit> hit = symbolAt(symbols, at, lookup::kFunctionMask)) {
-            const TargetWord start = hit->start;
-            if (start <= at) {
+            // Thumb symbol values carry bit 0; the printed start and offset do not.
+            const TargetWord start = kIs64 ? hit->start : hit->start & ~TargetWord{1};
+            const TargetWord pc = kIs64 ? at : at & ~TargetWord{1};
+            if (start <= pc) {
                 frame.address = start;
-                frame.offset = at - start;
+                frame.offset = pc - start;
                 if (hit->name != kUnknownFunction) frame.function = std::string(symbols.shownName(hit->name));
             }
         }

@@ -181,7 +181,8 @@ TEST_F(ReportFixtures, ChineseReportHasTheChineseNameAndTheEnglishStructure) {
     // Each line starts with the Chinese text of the message the English line starts with; the
     // rest (values, literals) is the same.
     const std::vector<Msg> leading{Msg::ReportTitle, Msg::Detail, Msg::ExceptionTime, Msg::CommandLine,
-                                   Msg::CurrentThreadInfo, Msg::OtherThreadInfo};
+                                   Msg::CurrentThreadInfo, Msg::OtherThreadInfo, Msg::NativeCallstack,
+                                   Msg::EndOfFrame};
     unsigned translated = 0;
     for (std::size_t i = 0; i < englishLines.size(); ++i) {
         const std::string& en = englishLines[i];
