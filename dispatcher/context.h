@@ -14,6 +14,7 @@
 #include "dispatcher/messages.h"
 #include "platform/process.h"
 #include "platform/settings_store.h"
+#include "platform/shell_integration.h"
 
 namespace dispatcher {
 
@@ -38,6 +39,17 @@ struct Services {
     std::function<void(const std::string&)> setConsoleTitle;
     std::string defaultInstallFolder;
     std::string ownFolder;  // the folder of the Dispatcher's program file
+
+    // Install and uninstall: the store created or removed, the lock against a second install, the
+    // folder verb, the program-menu folder and its shortcuts.
+    std::function<std::unique_ptr<platform::SettingsStore>()> createSettings;
+    std::function<bool()> removeSettings;
+    std::function<std::unique_ptr<platform::InstallLock>()> acquireInstallLock;
+    std::function<bool(const std::string& program, int extValue)> registerFolderVerb;
+    std::function<void()> removeFolderVerb;
+    std::function<bool(const std::string& target, const std::string& shortcut, const std::string& description)>
+        createShortcut;
+    std::string menuFolder;
 };
 
 // The services of the real system.

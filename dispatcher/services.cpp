@@ -21,6 +21,13 @@ Services systemServices() {
     services.setConsoleTitle = platform::setConsoleTitle;
     services.defaultInstallFolder = platform::defaultInstallFolder();
     services.ownFolder = platform::folderOf(platform::executablePath());
+    services.createSettings = [] { return platform::openSettingsStore(platform::StoreAccess::CreateIfMissing); };
+    services.removeSettings = [] { return platform::removeSettingsStore(platform::kProductScope); };
+    services.acquireInstallLock = [] { return platform::acquireInstallLock(platform::kProductScope); };
+    services.registerFolderVerb = platform::registerFolderVerb;
+    services.removeFolderVerb = platform::removeFolderVerb;
+    services.createShortcut = platform::createShortcut;
+    services.menuFolder = platform::menuFolder();
     return services;
 }
 

@@ -1,7 +1,9 @@
-// Folder listing, folder creation and file copies, for the symbol-file search and the copy from
-// the external symbols folder.
+// Folder listing, folder creation and file copies, for the symbol-file search, the copy from the
+// external symbols folder and the install.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,5 +29,16 @@ bool createFolders(const std::string& path);
 
 // Copies the file `from` to `to` (replacing it). On failure nothing is left at `to`.
 bool copyFile(const std::string& from, const std::string& to);
+
+// The last-write time of a file in the system's own units (only compared with each other), or
+// empty when it cannot be read.
+std::optional<std::int64_t> fileWriteTime(const std::string& path);
+bool setFileWriteTime(const std::string& path, std::int64_t time);
+
+// Renames `from` to `to`, replacing a file at `to`. True when it was renamed.
+bool renameFile(const std::string& from, const std::string& to);
+
+// Removes an empty folder. True when it was removed.
+bool removeFolder(const std::string& path);
 
 }  // namespace platform

@@ -8,10 +8,13 @@
 namespace platform {
 
 // What the name of a program file ends with: ".exe" on Windows, nothing elsewhere.
+// The separator of folder names in a path: "\\" on Windows, "/" elsewhere.
 #ifdef _WIN32
 inline constexpr const char* kExecutableSuffix = ".exe";
+inline constexpr char kPathSeparator = '\\';
 #else
 inline constexpr const char* kExecutableSuffix = "";
+inline constexpr char kPathSeparator = '/';
 #endif
 
 // Where the suite is installed when the settings store names no folder: the application-data

@@ -1,5 +1,7 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -47,7 +49,31 @@ bool createFolders(const std::string& path) {
 bool copyFile(const std::string& from, const std::string& to) {
     auto source = FileMapping::open(from);
     if (!source) return false;
-    return writeFileAtomically(to, source->data(), static_cast<std::size_t>(source->size()));
+    if (!writeFileAtomically(to, source->data(), static_cast<std::size_t>(source->size()))) return false;
+    // Program files stay executable.
+    struct stat st {};
+    if (::stat(from.c_str(), &st) == 0) ::chmod(to.c_str(), st.st_mode & 07777);
+    return true;
 }
+
+// Nanoseconds since 1970.
+std::optional<std::int64_t> fileWriteTime(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool setFileWriteTime(const std::string& path, std::int64_t time) {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+    times[1].tv_sec = static_cast<time_t>(time / 1000000000);
+    times[1].tv_nsec = static_cast<long>(time % 1000000000);
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool renameFile(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+
+bool removeFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
 
 }  // namespace platform

@@ -49,7 +49,7 @@ std::optional<std::string> environmentValue(const char* name) {
 }
 
 std::string defaultInstallFolder() {
-    std::string data = xdgFolder("XDG_DATA_HOME", ".local/share");
+    std::string data = userDataFolder();
     return data.empty() ? std::string() : data + "/ferrovane";
 }
 
@@ -95,5 +95,6 @@ bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 // Shared with the settings store: the XDG configuration folder.
 std::string userConfigFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+std::string userDataFolder() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
 
 }  // namespace platform

@@ -47,4 +47,30 @@ bool copyFile(const std::string& from, const std::string& to) {
     return writeFileAtomically(to, source->data(), static_cast<std::size_t>(source->size()));
 }
 
+// 100-nanosecond steps since 1601 (FILETIME).
+std::optional<std::int64_t> fileWriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                     data.ftLastWriteTime.dwLowDateTime);
+}
+
+bool setFileWriteTime(const std::string& path, std::int64_t time) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(time));
+    written.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(time) >> 32);
+    BOOL ok = SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    return ok != 0;
+}
+
+bool renameFile(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool removeFolder(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+
 }  // namespace platform

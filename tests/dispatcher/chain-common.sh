@@ -5,18 +5,9 @@ expect_contains() {  # TEXT NEEDLE WHAT
   case "$1" in *"$2"*) ;; *) printf 'FAIL: %s\n--- got ---\n%s\n--- wanted a part ---\n%s\n' "$3" "$1" "$2" >&2; exit 1 ;; esac
 }
 
-# Writes a coredump into a db folder: a real ARM core from the shared fixtures when they are
-# there, else an ELF header of the class (1 or 2).
-write_core() {  # FOLDER CLASS
-  local fixtures="$SOURCE_DIR/../shared/fixtures"
-  if [ "$2" = 1 ] && [ -f "$fixtures/lldb-elfcore/linux-arm.core" ]; then
-    cp "$fixtures/lldb-elfcore/linux-arm.core" "$1/PROCESS_COREDUMP"
-  elif [ "$2" = 2 ] && [ -f "$fixtures/elfutils/tests/backtrace.aarch64.core.bz2" ]; then
-    bzip2 -dc "$fixtures/elfutils/tests/backtrace.aarch64.core.bz2" > "$1/PROCESS_COREDUMP"
-  else
-    python3 -c "import sys; sys.stdout.buffer.write(b'\x7fELF' + bytes([$2, 1, 1]) + bytes(57))" > "$1/PROCESS_COREDUMP"
-  fi
-  chmod u+w "$1/PROCESS_COREDUMP"
+# Writes just an ELF header of the class (1 or 2): enough for the classification.
+write_elf_header() {  # FILE CLASS
+  python3 -c "import sys; sys.stdout.buffer.write(b'\x7fELF' + bytes([$2, 1, 1]) + bytes(57))" > "$1"
 }
 
 # Writes a packed db container (version 17) with the named entries, each "NAME=DATA" or just
@@ -36,6 +27,20 @@ for entry in names:
     data += body
 open(path, "wb").write(header + entries + data)
 PY
+}
+
+# Copies a committed exception db (unpacked in the build tree) into FOLDER.
+copy_test_db() {  # NAME FOLDER
+  [ -d "$TEST_DATA/$1/db" ] || fail "no unpacked test db $TEST_DATA/$1/db"
+  mkdir -p "$2" && cp -R "$TEST_DATA/$1/db/." "$2/"
+}
+
+# Checks that the analyzer wrote the db's report and that it reads as its golden text (line ends
+# aside: the Windows build writes CR LF).
+expect_golden_report() {  # FOLDER NAME EXT
+  local report="$1/AnalysisReport.txt" golden="$SOURCE_DIR/tests/data/golden/$2.ext$3.txt"
+  [ -s "$report" ] || fail "no AnalysisReport.txt was written in $1"
+  diff -u "$golden" <(tr -d '\r' < "$report") >&2 || fail "the report of $2 differs from $golden"
 }
 
 # Prints what a stub analyzer recorded: "folder=..." then one "arg=..." line per argument.

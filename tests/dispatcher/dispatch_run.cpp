@@ -55,6 +55,32 @@ int DispatchRun::run(const std::vector<std::string>& args) {
     services.setConsoleTitle = [this](const std::string& title) { titles_.push_back(title); };
     services.defaultInstallFolder = installFolder;
     services.ownFolder = ownFolder;
+    services.menuFolder = menuFolder;
+    services.createSettings = [this] { return store_.create(); };
+    services.removeSettings = [this] {
+        store_.state().exists = false;
+        store_.state().values = {};
+        return true;
+    };
+    services.acquireInstallLock = [this] {
+        struct Lock final : platform::InstallLock {
+            explicit Lock(bool owned) : owned_(owned) {}
+            bool owned() const override { return owned_; }
+            bool owned_;
+        };
+        return std::make_unique<Lock>(!installLockHeld);
+    };
+    services.registerFolderVerb = [this](const std::string& program, int extValue) {
+        if (folderVerbFails) return false;
+        folderVerb_ = std::make_pair(program, extValue);
+        return true;
+    };
+    services.removeFolderVerb = [this] { folderVerb_.reset(); };
+    services.createShortcut = [this](const std::string& target, const std::string& path, const std::string& description) {
+        shortcuts_.push_back({target, path, description});
+        std::ofstream(path) << target;  // a file in the menu folder, as the real one leaves
+        return true;
+    };
 
     std::vector<std::string> full = {"Dispatcher"};
     full.insert(full.end(), args.begin(), args.end());

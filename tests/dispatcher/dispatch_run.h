@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dispatcher/context.h"
@@ -17,6 +18,12 @@ struct StartedProgram {
     std::string programFile;
     std::vector<std::string> argv;
     std::string folder;  // the working folder at the start
+};
+
+struct Shortcut {
+    std::string target;
+    std::string path;
+    std::string description;
 };
 
 class DispatchRun {
@@ -36,6 +43,9 @@ public:
     bool startFails = false;     // every start fails
     std::string installFolder;   // the default install folder
     std::string ownFolder;       // the Dispatcher's own folder
+    std::string menuFolder;      // the program-menu folder of the install
+    bool installLockHeld = false;  // another install holds the lock
+    bool folderVerbFails = false;
 
     // Runs the whole program with these arguments ("Dispatcher" is put in front).
     int run(const std::vector<std::string>& args);
@@ -47,6 +57,9 @@ public:
     const std::vector<StartedProgram>& started() const { return started_; }
     const std::vector<std::string>& titles() const { return titles_; }
     const std::vector<std::string>& awaited() const { return awaited_; }
+    // The folder verb's program and -ext value, when one was registered (and not removed again).
+    const std::optional<std::pair<std::string, int>>& folderVerb() const { return folderVerb_; }
+    const std::vector<Shortcut>& shortcuts() const { return shortcuts_; }
 
 private:
     std::FILE* outFile_;
@@ -58,6 +71,8 @@ private:
     std::vector<StartedProgram> started_;
     std::vector<std::string> titles_;
     std::vector<std::string> awaited_;
+    std::optional<std::pair<std::string, int>> folderVerb_;
+    std::vector<Shortcut> shortcuts_;
 };
 
 // What a stub analyzer recorded about its start: its arguments and working folder.

@@ -1,13 +1,16 @@
 // The platform services the Dispatcher and Setting rest on: argument quoting for Windows command
-// lines, the locale's language, atomic file writes, outside libraries and process references.
+// lines, the locale's language, atomic file writes, outside libraries, process references and the
+// install lock.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "platform/directory.h"
 #include "platform/locale.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/shared_library.h"
+#include "platform/shell_integration.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -115,6 +118,31 @@ TEST(PlatformServices, FolderOfAPath) {
     EXPECT_EQ(platform::folderOf("dir/sub/file"), "dir/sub");
     EXPECT_EQ(platform::folderOf("file"), "");
     EXPECT_FALSE(platform::defaultInstallFolder().empty());
+}
+
+TEST(PlatformServices, TheInstallLockIsHeldOnceAtATime) {
+    const std::string name = "FerrovaneLockTest";
+    auto first = platform::acquireInstallLock(name);
+    ASSERT_TRUE(first->owned());
+    EXPECT_FALSE(platform::acquireInstallLock(name)->owned());
+    first.reset();
+    EXPECT_TRUE(platform::acquireInstallLock(name)->owned());
+}
+
+// The copied files keep their write time, and renames replace what is in the way.
+TEST(PlatformServices, FileTimesAndReplacingRenames) {
+    TempFolder folder;
+    folder.write("a", "first");
+    folder.write("b", "second");
+    std::string a = (folder.path() / "a").string(), b = (folder.path() / "b").string();
+    auto time = platform::fileWriteTime(a);
+    ASSERT_TRUE(time);
+    ASSERT_TRUE(platform::setFileWriteTime(b, *time - 1000));
+    EXPECT_EQ(platform::fileWriteTime(b), *time - 1000);
+    EXPECT_TRUE(platform::renameFile(a, b));
+    EXPECT_EQ(testsupport::readFile(b), "first");
+    EXPECT_FALSE(platform::fileWriteTime(a));
+    EXPECT_FALSE(platform::renameFile(a, b));
 }
 
 }  // namespace

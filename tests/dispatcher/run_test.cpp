@@ -222,19 +222,6 @@ TEST(DispatcherRun, WaitingForAReplacedDispatcherRemovesItsFileAndGoesOn) {
     EXPECT_EQ(extArgument(run), "384");
 }
 
-TEST(DispatcherRun, InstallAndUninstallSayTheyAreNotAvailableYet) {
-    for (const char* option : {"-setup", "-uninstall"}) {
-        NativeDb db;
-        DispatchRun run;
-        run.store().setWord("GlobalOpt", 0x100);
-        EXPECT_EQ(run.run({option, "-bogus"}), 1) << option;
-        EXPECT_EQ(run.out(), option == std::string("-setup") ? "Setup ...\n" : "Uninstall ...\n");
-        EXPECT_NE(run.err().find("not available"), std::string::npos);
-        EXPECT_EQ(run.keyReads(), 0);
-        EXPECT_TRUE(run.started().empty());
-    }
-}
-
 TEST(DispatcherRun, TheCatalogsAgreeOnEveryPlaceholder) {
     for (unsigned id = 0; id < dispatcher::kMessageCount; ++id) {
         std::vector<common::Conversion> en, zh;

@@ -32,8 +32,13 @@ function(ferrovane_app_tests target prefix)
     add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   else()
     gtest_discover_tests(${target} TEST_PREFIX "${prefix}." DISCOVERY_MODE PRE_TEST
-                         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "${FERROVANE_TEST_ENVIRONMENT}")
+                         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} DISCOVERY_TIMEOUT 60)
+    # The environment is set on the discovered tests afterwards: passed through the discovery, a
+    # list of variables would keep only the first.
+    set(environment_script ${CMAKE_CURRENT_BINARY_DIR}/${target}_environment.cmake)
+    file(WRITE ${environment_script}
+         "if(${target}_TESTS)\n  set_tests_properties(\${${target}_TESTS} PROPERTIES ENVIRONMENT \"${FERROVANE_TEST_ENVIRONMENT}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${environment_script})
   endif()
 endfunction()
 
@@ -44,6 +49,8 @@ ferrovane_app_tests(dispatcher_tests dispatcher
   dispatcher/classify_test.cpp
   dispatcher/run_test.cpp
   dispatcher/launch_test.cpp
+  dispatcher/install_test.cpp
+  dispatcher/desktop_entries_test.cpp
   dispatcher/platform_services_test.cpp)
 
 # The chain as a user runs it: the Dispatcher program, the settings store, the analyzers.
@@ -51,11 +58,11 @@ set(FERROVANE_TEST_OUTPUT ${CMAKE_BINARY_DIR}/test-output)
 if(CMAKE_CROSSCOMPILING)
   add_test(NAME dispatcher.chain-wine
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/dispatcher/chain-wine.sh $<TARGET_FILE_DIR:Dispatcher>
-                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR})
+                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-data)
   set_tests_properties(dispatcher.chain-wine PROPERTIES RESOURCE_LOCK ferrovane-registry TIMEOUT 300)
 else()
   add_test(NAME dispatcher.chain
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/dispatcher/chain.sh $<TARGET_FILE_DIR:Dispatcher>
-                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR})
+                   $<TARGET_FILE:stub_analyzer> ${FERROVANE_TEST_OUTPUT}/chain ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-data)
   set_tests_properties(dispatcher.chain PROPERTIES TIMEOUT 120)
 endif()
