@@ -71,6 +71,13 @@ std::optional<RegisterState> runPrologue(const PrologueMemory& memory, decode::S
     decode::ItBlock block;
     std::vector<Fork> forks;
     TargetWord address = start;
+    // A path that stops short of pc tells the frame only while it has not begun to pop it: once
+    // SP rose above its lowest point the state is an epilogue's, not the frame's at pc.
+    TargetWord lowestSp = kEntrySp;
+    auto shortOfPc = [&]() -> std::optional<RegisterState> {
+        if (state.r[kRegSp] > lowestSp) return std::nullopt;
+        return state;
+    };
     for (unsigned count = 0; address < pc && count < limits.maxInstructions; ++count) {
         std::uint32_t word = 0;
         if (!fetch(memory, set, address, word)) return std::nullopt;  // code that is not in the dump
@@ -97,7 +104,7 @@ std::optional<RegisterState> runPrologue(const PrologueMemory& memory, decode::S
                 // A return, a backward jump, an undefined instruction: this path does not lead
                 // to pc. Undo the instruction and resume at the last fork.
                 state = before;
-                if (forks.empty()) return state;
+                if (forks.empty()) return shortOfPc();
                 state = forks.back().state;
                 stores = forks.back().stores;
                 next = forks.back().target;
@@ -106,9 +113,10 @@ std::optional<RegisterState> runPrologue(const PrologueMemory& memory, decode::S
                 break;
         }
         if (!state.known(kRegSp)) return std::nullopt;
+        if (state.r[kRegSp] < lowestSp) lowestSp = state.r[kRegSp];
         address = next;
     }
-    return state;
+    return address < pc ? shortOfPc() : std::optional<RegisterState>(state);
 }
 
 }  // namespace

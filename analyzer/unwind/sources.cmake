@@ -14,7 +14,7 @@ list(APPEND ANALYZER_SOURCES
   unwind/module_unwinder.cpp
   unwind/prologue_analysis.cpp
   unwind/process_adapters.cpp
-  unwind/frame_heuristics_stub.cpp
+  unwind/frame_heuristics.cpp
   unwind/backtrace_walk.cpp
   unwind/frame_symbolizer.cpp
   unwind/frame_printer.cpp

@@ -60,6 +60,26 @@ TEST(ForwardEmulation, ThumbEpilogueReturnsToThumbCaller) {
     EXPECT_EQ(r.caller.r[4], 0x44u);
 }
 
+// A loop whose exit is a forward conditional branch: the straight path comes back to the branch,
+// and the branch is then taken to the epilogue.
+TEST(ForwardEmulation, ArmAndThumbLoopsLeaveByTheirForwardExit) {
+    FakeMemory memory;
+    // CMP R0, #1 ; BEQ 0x1010 ; BL 0x2000 ; B 0x1000 ; POP {R4, PC}
+    memory.addWords(0x1000, {0xE3500001, 0x0A000001, 0xEB0003FC, 0xEAFFFFFB, 0xE8BD8010});
+    // CMP R0, #1 ; BEQ 0x300C ; BL ; B 0x3000 ; NOP ; POP {R4, PC}
+    memory.addHalfwords(0x3000, {0x2801, 0xD003, 0xF000, 0xF800, 0xE7FA, 0xBF00, 0xBD10});
+    const TargetWord sp = kStack + 0x100;
+    addStack(memory, {{sp, 0x44}, {sp + 4, 0x5554}});
+    for (const TargetWord pc : {TargetWord{0x1000}, TargetWord{0x3001}}) {
+        const EmulationResult r = emulateToReturn(frameAt(pc, sp), memory);
+        ASSERT_TRUE(r.ok) << std::hex << pc;
+        EXPECT_EQ(r.caller.r[kRegPc], 0x5554u);
+        EXPECT_EQ(r.caller.r[kRegSp], sp + 8);
+        EXPECT_EQ(r.caller.r[4], 0x44u);
+        EXPECT_LT(r.instructions, 40u);
+    }
+}
+
 TEST(ForwardEmulation, ArmRunningOffTheRegionFails) {
     FakeMemory memory;
     memory.addWords(0x1000, {0xE28DD008, 0xE1A00000});  // ADD SP, SP, #8 ; MOV R0, R0 ; (end)
@@ -110,6 +130,28 @@ TEST(ForwardEmulation, A64BackwardBranchExplorationAndBudget) {
     r = emulateToReturn(frameAt(0x3000, sp), memory, EmulationLimits{500, 4});
     EXPECT_FALSE(r.ok);
     EXPECT_LE(r.instructions, 500u);
+}
+
+// Forward conditional branches fall through while the straight path returns; a path that comes
+// back to a branch it passed takes that branch instead.
+TEST(ForwardEmulation, A64ForwardBranchesAreTakenWhenTheStraightPathFails) {
+    FakeMemory memory;
+    // CMP X0, #1 ; B.NE 0x1010 ; LDP X29, X30, [SP], #16 ; RET ; ADD SP, SP, #32 ; RET
+    memory.addWords(0x1000, {0xF100041F, 0x54000061, 0xA8C17BFD, 0xD65F03C0, 0x910083FF, 0xD65F03C0});
+    // CMP X0, #1 ; B.EQ 0x2010 ; BL 0x3000 ; B 0x2000 ; LDP X29, X30, [SP], #16 ; RET
+    memory.addWords(0x2000, {0xF100041F, 0x54000060, 0x940003FE, 0x17FFFFFD, 0xA8C17BFD, 0xD65F03C0});
+    const TargetWord sp = kStack + 0x100;
+    addStack(memory, {{sp, 0x2929}, {sp + 8, 0x7777}});
+    EmulationResult r = emulateToReturn(frameAt(0x1000, sp), memory);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.caller.r[kRegPc], 0x7777u);
+    EXPECT_EQ(r.caller.r[kRegSp], sp + 16);
+
+    r = emulateToReturn(frameAt(0x2000, sp), memory);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.caller.r[kRegPc], 0x7777u);
+    EXPECT_EQ(r.caller.r[29], 0x2929u);
+    EXPECT_LT(r.instructions, 40u);
 }
 
 TEST(ForwardEmulation, A64ResultNeedsTheStackToUnwind) {

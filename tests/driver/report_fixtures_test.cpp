@@ -212,7 +212,12 @@ TEST_F(ReportFixtures, ChineseReportHasTheChineseNameAndTheEnglishStructure) {
             EXPECT_EQ(zh.rfind("   " + common::format(chinese(Msg::ThreadName).c_str(), name).text, 0), 0u) << zh;
             EXPECT_NE(zh.find(", tid: "), std::string::npos) << zh;
         } else if (en.rfind("Version : ", 0) != 0) {
-            EXPECT_EQ(zh, en) << "line " << i + 1;
+            // Frame arguments without a name are numbered after the catalog's word for one.
+            std::string shown = zh;
+            const std::string zhWord = chinese(Msg::WordPara), enWord = english(Msg::WordPara);
+            for (std::size_t at = shown.find(zhWord); at != std::string::npos; at = shown.find(zhWord, at + enWord.size()))
+                shown.replace(at, zhWord.size(), enWord);
+            EXPECT_EQ(shown, en) << "line " << i + 1;
         }
     }
     EXPECT_GE(translated, 6u);

@@ -151,4 +151,20 @@ TEST_F(Prologue, ProloguesAfterAnEarlyExit) {
     EXPECT_EQ(regs.r[kPcReg], word(kSp + frameSize - (kIs64 ? 8 : 4)));
 }
 
+// A pc that only a backward branch reaches: the paths the analysis follows run into the
+// epilogue and return, and what they leave behind is not the frame at the pc.
+TEST_F(Prologue, PathsThatPopTheFrameTellNothing) {
+    if constexpr (kIs64) {
+        // stp x29, x30, [sp, #-32]!; b.ne +16; ldp x29, x30, [sp], #32; ret; bl (pc); b -4
+        code({0xA9BE7BFD, 0x54000081, 0xA8C27BFD, 0xD65F03C0, 0x94000040, 0x17FFFFFF});
+    } else {
+        // push {r4, lr}; sub sp, sp, #8; cmp r0, #0; bne +16; add sp, sp, #8; pop {r4, pc}; bl (pc); b -4
+        code({0xE92D4010, 0xE24DD008, 0xE3500000, 0x1A000002, 0xE28DD008, 0xE8BD8010, 0xEB000040, 0xEAFFFFFD});
+    }
+    RegisterState regs = frame(kCode + (kIs64 ? 16 : 24));
+    const RegisterState before = regs;
+    EXPECT_EQ(stepByPrologue(environment(), kCode, regs).status, StepStatus::Failed);
+    EXPECT_EQ(regs.r[kSpReg], before.r[kSpReg]);
+}
+
 }  // namespace

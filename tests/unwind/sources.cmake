@@ -18,10 +18,12 @@ list(APPEND WIDTH_TEST_SOURCES
   unwind/offline_step_test.cpp
   unwind/qemu_db_step_test.cpp
   unwind/process_adapters_test.cpp
+  unwind/emulation_walk_test.cpp
+  unwind/frame_heuristics_test.cpp
   unwind/backtrace_walk_test.cpp)
 # Whole runs against gdb and Android's unwinder, through the comparator of the fixture tools
 # (built on the build machine only).
 if(NOT CMAKE_CROSSCOMPILING)
-  list(APPEND WIDTH_TEST_SOURCES unwind/backtrace_oracle_test.cpp)
+  list(APPEND WIDTH_TEST_SOURCES unwind/backtrace_oracle_test.cpp unwind/tableless_backtrace_test.cpp)
   list(APPEND WIDTH_TEST_LIBRARIES fixturekit)
 endif()
