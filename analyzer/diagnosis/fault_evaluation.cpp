@@ -40,6 +40,11 @@ unsigned bytesOf(std::uint32_t op, unsigned reg, bool multiple) {
     return multiple ? 4 : 1u << (elementSizeOf(op) > kQuad ? kQuad : elementSizeOf(op));
 }
 
+// Whether a region's bytes can be had: regions without a source read as zeros, which stands for
+// memory only where the process could have written it (not code or read-only data missing from
+// the dump).
+bool present(const MapEntry& region) { return !region.readsAsZeros() || (region.kind & region_kind::kWrite); }
+
 // Checks one access of `bytes` bytes at `at`; the code it earns.
 FaultCode checkAccess(Evaluation& e, TargetWord at, unsigned bytes, bool load, bool store, unsigned alignment) {
     const MapEntry* region = e.space.regionAt(at);
@@ -49,6 +54,7 @@ FaultCode checkAccess(Evaluation& e, TargetWord at, unsigned bytes, bool load, b
     if (store && !(region->kind & region_kind::kWrite)) return FaultCode::BadStore;
     if (alignment > 1 && at % alignment != 0) return FaultCode::Unaligned;
     std::uint8_t scratch[16];
+    if (!present(*region)) return FaultCode::Unreadable;
     if (!e.space.readMemory(at, scratch, bytes > sizeof scratch ? sizeof scratch : bytes)) return FaultCode::Unreadable;
     return FaultCode::Runs;
 }
@@ -169,6 +175,7 @@ FaultEvaluation evaluateFault(AddressSpace& space, const RegisterState& register
     if (!region || !(region->kind & region_kind::kExecute)) return e.result;
 
     e.result.code = FaultCode::Unreadable;
+    if (!present(*region)) return e.result;
     std::uint32_t word = 0;
     if (set == InstructionSet::Thumb) {
         std::uint16_t halves[2] = {};

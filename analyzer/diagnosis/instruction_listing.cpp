@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "analyzer/decode/effects.h"
 #include "analyzer/decode/printer.h"
 #include "analyzer/decode/target_memory.h"
 #include "analyzer/diagnosis/code_symbols.h"

@@ -61,7 +61,8 @@ void annotateSources(Step& s, std::uint64_t sources) {
 // Recomputes the result from the known sources; a result other than the recorded destination
 // value marks the line.
 void checkResult(Step& s, std::uint32_t op, unsigned rd, unsigned rn, unsigned rm, std::uint64_t imm) {
-    if (!s.known(rd) || (s.effects.read & ~bit(kRegPc) & ~s.regs().valid) != 0) return;
+    // A destination that is also a source holds the result, not the operand, from here on.
+    if (!s.known(rd) || (s.effects.read & bit(rd)) || (s.effects.read & ~bit(kRegPc) & ~s.regs().valid) != 0) return;
     DpInputs in;
     in.rd = s.value(rd);
     in.rn = s.value(rn, has(op, op::kAlignedPc));
@@ -103,7 +104,7 @@ unsigned onDataProcessing(std::uint32_t op, unsigned rd, unsigned rn, unsigned r
         s.kept = true;
         s.state.traced = (s.state.traced & ~bit(rd)) | s.effects.read;
         if ((rn == kRegPc && rm == kRegNone) || classOf(op) == DpClass::Adrp) s.line().tip = Tip::GlobalVariable;
-        annotateSources(s, s.effects.read);
+        annotateSources(s, s.effects.read & ~bit(rd));
         checkResult(s, op, rd, rn, rm, imm);
     }
     const std::optional<TargetWord> result = destination ? s.value(rd) : std::nullopt;
@@ -163,24 +164,27 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
     const bool indexed = index != kRegNone && !statusStore && !atomic && variant != Variant::TableBranch;
 
     // The base as the instruction saw it: undo a write-back that the recorded value includes.
-    std::optional<TargetWord> baseValue = s.value(base, true);
-    std::optional<TargetWord> displacement = static_cast<TargetWord>(offset);
+    // (Plain flags and words rather than std::optional: GCC misjudges optionals here.)
+    const std::optional<TargetWord> recordedBase = s.value(base, true);
+    bool baseKnown = recordedBase.has_value();
+    TargetWord baseValue = recordedBase.value_or(0);
+    bool displacementKnown = true;
+    TargetWord displacement = static_cast<TargetWord>(offset);
     if (indexed) {
-        const auto indexValue = s.value(index);
-        displacement.reset();
-        if (indexValue) {
-            std::uint64_t v = *indexValue;
-            if (shiftOf(op) == Shift::Field)
-                v = applyField(v, static_cast<std::uint64_t>(offset), has(op, op::kSigned), kIs64 ? 64 : 32);
-            displacement = isSubtract(op) ? static_cast<TargetWord>(0 - v) : static_cast<TargetWord>(v);
-        }
+        const std::optional<TargetWord> indexValue = s.value(index);
+        displacementKnown = indexValue.has_value();
+        std::uint64_t v = indexValue.value_or(0);
+        if (shiftOf(op) == Shift::Field)
+            v = applyField(v, static_cast<std::uint64_t>(offset), has(op, op::kSigned), kIs64 ? 64 : 32);
+        displacement = isSubtract(op) ? static_cast<TargetWord>(0 - v) : static_cast<TargetWord>(v);
     }
     bool baseLoaded = false;
     for (unsigned i = 0; i < count; ++i) baseLoaded |= load && list[i] == base;
-    if (has(op, op::kWriteBack) && baseValue && !baseLoaded) {
-        const TargetWord step = multiple ? static_cast<TargetWord>(offset) : displacement.value_or(0);
-        if (multiple || displacement) baseValue = *baseValue - step;
-        else baseValue.reset();
+    if (baseLoaded) baseKnown = false;  // the recorded value is what the load put there
+    if (has(op, op::kWriteBack) && baseKnown) {
+        if (multiple) baseValue -= static_cast<TargetWord>(offset);
+        else if (displacementKnown) baseValue -= displacement;
+        else baseKnown = false;
     }
 
     bool anyTraced = false;
@@ -189,22 +193,21 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
         s.kept = true;
         if (base == kRegPc) s.line().tip = Tip::GlobalVariable;
         else if (base == kRegSp) s.line().tip = Tip::LocalVariable;
-        std::optional<TargetWord> at;
-        if (baseValue && (multiple || displacement))
-            at = multiple ? multipleStart(variant, *baseValue, offset)
-                          : has(op, op::kPostIndex) ? *baseValue : *baseValue + *displacement;
-        TargetWord next = at.value_or(0);
+        const bool addressKnown = baseKnown && (multiple || displacementKnown);
+        TargetWord next = multiple                    ? multipleStart(variant, baseValue, offset)
+                          : has(op, op::kPostIndex) ? baseValue
+                                                      : baseValue + displacement;
         for (unsigned i = 0; i < count; ++i) {
             const unsigned bytes = bytesOf(op, list[i], multiple);
-            if (at && isValueRegister(list[i]) && s.traced(list[i])) annotateLoad(s, op, list[i], next, bytes);
+            if (addressKnown && isValueRegister(list[i]) && s.traced(list[i])) annotateLoad(s, op, list[i], next, bytes);
             next += bytes;
         }
         for (unsigned i = 0; i < count; ++i) s.state.traced &= ~bit(list[i]);
         s.state.traced |= bit(base) | (indexed ? bit(index) : 0);
     }
     s.regs().forgetMask(s.effects.written);
-    if (has(op, op::kWriteBack) && baseValue && !baseLoaded && isValueRegister(base) && base != kRegPc)
-        s.regs().set(base, *baseValue);
+    if (has(op, op::kWriteBack) && baseKnown && !baseLoaded && isValueRegister(base) && base != kRegPc)
+        s.regs().set(base, baseValue);
     if (s.effects.written & bit(kRegPc)) s.regs().valid = 0;
     return 0;
 }
