@@ -176,9 +176,20 @@ struct Outcome {
     std::string report;
 };
 
-Outcome analyze(const Db& db) {
+// The crashed thread's id as gdb names it.
+std::string crashedTid(const Db& db) {
+    for (const std::string& line : linesOf(readFile(kData / db.name / "expected" / "gdb-bt.txt"))) {
+        if (line.rfind("[Current thread is", 0) != 0) continue;
+        const std::string lwp = line.substr(line.find("(LWP") + 5);
+        return lwp.substr(0, lwp.find(')'));
+    }
+    return {};
+}
+
+Outcome analyze(const Db& db, const std::string& kernelLog = {}) {
     testsupport::TempFolder folder;
     fs::copy(kData / db.name / "db", folder.path(), fs::copy_options::recursive);
+    if (!kernelLog.empty()) folder.write("SYS_KERNEL_LOG", kernelLog);
     const std::vector<MapLine> maps = mapsOf(folder.path());
     testsupport::RunCapture run;
     coresift::RunContext& context = run.context();
@@ -255,6 +266,16 @@ TEST_F(QemuCrashes, EachCrashKindGetsItsVerdict) {
         ++checked;
     }
     EXPECT_EQ(checked, 7u);
+}
+
+TEST_F(QemuCrashes, SignalFromAnotherProcessNamesTheSender) {
+    const Db db{kIs64 ? "arm64-static-abort" : "arm-static-thumb-exidx-abort", "abort", true};
+    const std::string tid = crashedTid(db);
+    ASSERT_FALSE(tid.empty());
+    const std::string log = "<6>[ 5821.300001] (0)[1:init]init: starting service 'crashfix'\n"
+                            "<6>[ 5821.302457] (1)[1406:system_server]sig 6 to [" + tid + ":crashfix] result=0\n"
+                            "<6>[ 5821.302460] (1)[" + tid + ":crashfix]crashfix: exiting\n";
+    EXPECT_EQ(analyze(db, log).detail, "system_server (1406) send sig 6 to current process and cause crashed");
 }
 
 TEST_F(QemuCrashes, NullWriteListingShowsTheSliceToTheStore) {
