@@ -4,6 +4,7 @@
 
 #include "analyzer/decode/decoder.h"
 #include "analyzer/decode/value_math.h"
+#include "analyzer/diagnosis/transfer_layout.h"
 #include "analyzer/process/address_space.h"
 
 namespace coresift {
@@ -32,13 +33,6 @@ struct Evaluation {
         return regs.r[r];
     }
 };
-
-bool isAtomic(Variant v) { return v == Variant::CompareSwap || v == Variant::Swap || v >= Variant::AtomicAdd; }
-
-unsigned bytesOf(std::uint32_t op, unsigned reg, bool multiple) {
-    if (isVectorRegister(reg)) return 1u << (elementSizeOf(op) > kQuad ? kQuad : elementSizeOf(op));
-    return multiple ? 4 : 1u << (elementSizeOf(op) > kQuad ? kQuad : elementSizeOf(op));
-}
 
 // Whether a region's bytes can be had: regions without a source read as zeros, which stands for
 // memory only where the process could have written it (not code or read-only data missing from
@@ -84,18 +78,6 @@ unsigned onSystem(std::uint32_t, std::uint64_t, void* c) {
     return 0;
 }
 
-// The first address of a load/store multiple, as the architecture computes it from the base and
-// the transfer size (`offset`: positive when incrementing, negative when decrementing).
-TargetWord multipleStart(Variant variant, TargetWord base, std::int64_t offset) {
-    const TargetWord total = static_cast<TargetWord>(offset < 0 ? -offset : offset);
-    switch (variant) {
-        case Variant::MultipleIa: return base;
-        case Variant::MultipleIb: return base + 4;
-        case Variant::MultipleDa: return base - total + 4;
-        default: return base - total;  // decrement before (PUSH, VPUSH, STMDB)
-    }
-}
-
 unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, unsigned index, std::int64_t offset,
                      void* c) {
     auto& e = *static_cast<Evaluation*>(c);
@@ -114,8 +96,8 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
         const FaultCode code = checkAccess(e, at, bytes, true, false, 1);
         return code == FaultCode::Runs ? 0 : fail(e, code, at, false, 0);
     }
-    if (isAtomic(variant)) {  // read-modify-write at the base address
-        const unsigned bytes = count ? bytesOf(op, list[0], false) : 1u << elementSizeOf(op);
+    if (isAtomicUpdate(variant)) {  // read-modify-write at the base address
+        const unsigned bytes = count ? transferBytes(op, list[0], false) : 1u << elementSizeOf(op);
         load = store = true;
         const FaultCode code = checkAccess(e, baseValue, bytes, true, true, bytes);
         const unsigned operand = isValueRegister(index) ? index : (count ? list[0] : kRegNone);
@@ -137,7 +119,7 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
         at = has(op, op::kPostIndex) ? baseValue : baseValue + displacement;
     }
     for (unsigned i = 0; i < count; ++i) {
-        const unsigned bytes = bytesOf(op, list[i], multiple);
+        const unsigned bytes = transferBytes(op, list[i], multiple);
         const unsigned alignment = requiredAlignment(op, bytes, count, isVectorRegister(list[i]));
         const FaultCode code = checkAccess(e, at, bytes, load, store, alignment);
         if (code != FaultCode::Runs) return fail(e, code, at, store, list[i]);
@@ -155,7 +137,7 @@ unsigned requiredAlignment(std::uint32_t op, unsigned elementBytes, unsigned tra
     const bool exclusive = variant == Variant::Exclusive || variant == Variant::OrderedExclusive;
     if (exclusive) return transferCount == 2 ? 2 * elementBytes : elementBytes;
     if (variant == Variant::Ordered || variant == Variant::OrderedUnscaled) return elementBytes;
-    if (isAtomic(variant)) return elementBytes;
+    if (isAtomicUpdate(variant)) return elementBytes;
     if constexpr (!kIs64) {
         if (has(op, op::kMultiple)) return 4;          // LDM/STM, PUSH/POP, VLDM/VSTM
         if (vector) return 4;                          // VLDR/VSTR

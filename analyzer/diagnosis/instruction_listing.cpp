@@ -98,15 +98,11 @@ void printTip(ReportWriter& report, const Line& line, const std::optional<Functi
             report.print(Msg::MaybeHaveProblem);
             break;
         case Tip::GlobalVariable:
-            report.print(Msg::TipGlobalVariable);
-            report.print(Msg::MaybeHaveProblem);
-            break;
         case Tip::LocalVariable:
-            report.print(Msg::TipLocalVariable);
-            report.print(Msg::MaybeHaveProblem);
-            break;
         case Tip::ReturnValue:
-            report.print(Msg::TipReturnValue);
+            report.print(line.tip == Tip::GlobalVariable ? Msg::TipGlobalVariable
+                         : line.tip == Tip::LocalVariable ? Msg::TipLocalVariable
+                                                          : Msg::TipReturnValue);
             report.print(Msg::MaybeHaveProblem);
             break;
         case Tip::StopHere: report.print(Msg::ThreadStopHere); break;

@@ -3,6 +3,7 @@
 #include "analyzer/decode/effects.h"
 #include "analyzer/decode/value_math.h"
 #include "analyzer/diagnosis/code_symbols.h"
+#include "analyzer/diagnosis/transfer_layout.h"
 #include "analyzer/process/address_space.h"
 #include "common/text_format.h"
 
@@ -116,22 +117,6 @@ unsigned onDataProcessing(std::uint32_t op, unsigned rd, unsigned rn, unsigned r
 
 // ---- Loads and stores ----
 
-TargetWord multipleStart(Variant variant, TargetWord base, std::int64_t offset) {
-    const TargetWord total = static_cast<TargetWord>(offset < 0 ? -offset : offset);
-    switch (variant) {
-        case Variant::MultipleIa: return base;
-        case Variant::MultipleIb: return base + 4;
-        case Variant::MultipleDa: return base - total + 4;
-        default: return base - total;
-    }
-}
-
-unsigned bytesOf(std::uint32_t op, unsigned reg, bool multiple) {
-    const unsigned element = elementSizeOf(op) > kQuad ? kQuad : elementSizeOf(op);
-    if (isVectorRegister(reg)) return 1u << element;
-    return multiple ? 4 : 1u << element;
-}
-
 // Annotates the load of `reg` from `at`: the loaded value and where it came from, or the
 // disagreement between the recorded value and the memory.
 void annotateLoad(Step& s, std::uint32_t op, unsigned reg, TargetWord at, unsigned bytes) {
@@ -160,7 +145,7 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
     unsigned count = 0;
     while (count < kListBound && list[count] != kRegListEnd) ++count;
     const bool statusStore = !load && (variant == Variant::Exclusive || variant == Variant::OrderedExclusive);
-    const bool atomic = variant == Variant::CompareSwap || variant == Variant::Swap || variant >= Variant::AtomicAdd;
+    const bool atomic = isAtomicUpdate(variant);
     const bool indexed = index != kRegNone && !statusStore && !atomic && variant != Variant::TableBranch;
 
     // The base as the instruction saw it: undo a write-back that the recorded value includes.
@@ -198,7 +183,7 @@ unsigned onLoadStore(std::uint32_t op, const std::uint8_t* list, unsigned base, 
                           : has(op, op::kPostIndex) ? baseValue
                                                       : baseValue + displacement;
         for (unsigned i = 0; i < count; ++i) {
-            const unsigned bytes = bytesOf(op, list[i], multiple);
+            const unsigned bytes = transferBytes(op, list[i], multiple);
             if (addressKnown && isValueRegister(list[i]) && s.traced(list[i])) annotateLoad(s, op, list[i], next, bytes);
             next += bytes;
         }
@@ -254,7 +239,7 @@ unsigned noteLoadStore(std::uint32_t op, const std::uint8_t*, unsigned base, uns
     auto& a = *static_cast<AddressRegisters*>(c);
     const Variant variant = variantOf(op);
     const bool statusStore = !has(op, op::kLoad) && (variant == Variant::Exclusive || variant == Variant::OrderedExclusive);
-    const bool atomic = variant == Variant::CompareSwap || variant == Variant::Swap || variant >= Variant::AtomicAdd;
+    const bool atomic = isAtomicUpdate(variant);
     a.access = true;
     a.mask = bit(base);
     if (isValueRegister(index) && !statusStore && !atomic) a.mask |= bit(index);
