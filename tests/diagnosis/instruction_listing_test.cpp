@@ -175,6 +175,17 @@ TEST_F(ListingTest, PathSearchIsBoundedOnManyBranches) {
         << out.substr(0, 400);
 }
 
+TEST_F(ListingTest, SixthParameterIsHandedToTheCaller) {
+    if (!kIs64) GTEST_SKIP() << "X5 is a parameter register in CoreSift64 only";
+    code(kCode, {kIsa.nop, 0xF94000A1});  // NOP; LDR X1, [X5]
+    symbols.functions.push_back({kCode, 8, "f"});
+    regs().r[5] = 0;
+    coresift::ReportWriter report(context().catalog);
+    const std::uint32_t result = coresift::listFrame(space(), symbols, report, innermost(kCode + 4), true, 0);
+    EXPECT_EQ(result, coresift::kListingWritten | 0x20u);
+    EXPECT_NE(report.collected().find("f()Para 6 maybe have problem"), std::string::npos) << report.collected();
+}
+
 TEST_F(ListingTest, FramesOutsideModulesWithSymbolsWriteNothing) {
     regs().r[0] = 0;
     EXPECT_EQ(list({innermost(kData)}), "");
