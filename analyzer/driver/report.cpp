@@ -1,5 +1,6 @@
 #include "analyzer/driver/report.h"
 
+#include "analyzer/diagnosis/crash_verdict.h"
 #include "analyzer/driver/android_version.h"
 #include "analyzer/driver/module_services.h"
 #include "analyzer/driver/report_writer.h"
@@ -22,10 +23,6 @@ const char* buildTypeSuffix(unsigned type) {
         default: return "/??\n";
     }
 }
-
-// The crash verdict after "Detail  : " ends its own line; until the diagnosis writes one the
-// line stays empty.
-void writeCrashVerdict(RunContext&, ReportWriter& report) { report.print("\n"); }
 
 bool reportsMissingFile(const ModuleSummary& module) {
     using namespace module_flag;

@@ -1,6 +1,9 @@
 #include "analyzer/driver/run_context.h"
 
+#include "analyzer/diagnosis/code_symbols.h"
+#include "analyzer/diagnosis/crash_stack.h"
 #include "analyzer/driver/module_services.h"
+#include "analyzer/logs/log_tables.h"
 #include "analyzer/process/address_space.h"
 #include "analyzer/process/core_dump.h"
 #include "analyzer/process/db_inputs.h"

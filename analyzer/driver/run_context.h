@@ -22,6 +22,9 @@ class ModuleList;
 struct CoreDump;
 class FdTable;
 class LayoutFactTable;
+struct LogTables;
+class CrashStack;
+class CodeSymbols;
 class ModuleServices;
 class PropertyTable;
 class RunProcess;
@@ -62,6 +65,8 @@ struct RunContext {
     // Built by phase 1 from the db's text files, freed by its clean-up.
     std::unique_ptr<FdTable> fdTable;
     std::unique_ptr<PropertyTable> properties;
+    // The kernel and Android log lines (phase 1), kept until its clean-up.
+    std::unique_ptr<LogTables> logs;
 
     PlatformFacts platform;
     // The address of the C library's stack-protector guard (phase 2); 0 when unknown.
@@ -78,6 +83,11 @@ struct RunContext {
     // The native backtrace's view of the process (per-module unwinders and symbols), made on
     // first use and released before the module list.
     std::unique_ptr<RunProcess> backtraceProcess;
+    // What the crash diagnosis and the instruction listing read of the crashed thread's
+    // backtrace and of the modules' symbols; null until the backtrace driver and the module list
+    // provide them (the diagnosis then works from the registers and the memory alone).
+    std::unique_ptr<CrashStack> crashStack;
+    std::unique_ptr<CodeSymbols> codeSymbols;
 
     // Services that tests replace: the single-key read and opening a file with the desktop.
     std::function<int()> readKey;

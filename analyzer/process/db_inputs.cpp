@@ -1,6 +1,7 @@
 #include "analyzer/process/db_inputs.h"
 
 #include "analyzer/driver/run_context.h"
+#include "analyzer/logs/log_tables.h"
 #include "analyzer/process/file_state.h"
 #include "analyzer/process/internal_record.h"
 #include "analyzer/process/process_maps.h"
@@ -15,6 +16,8 @@ PhaseTable dbInputSteps() {
         {0, initProcessTable, nullptr},
         {0, initProcessMaps, nullptr},
         {0, initProperties, cleanupProperties},
+        {0, initKernelLog, cleanupKernelLog},
+        {0, initAndroidLog, cleanupAndroidLog},
     };
 }
 

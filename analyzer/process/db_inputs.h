@@ -9,7 +9,7 @@ namespace coresift {
 struct RunContext;
 
 // The phase-1 table, in reading order: PROCESS_FILE_STATE, SYS_PROCESSES_AND_THREADS,
-// PROCESS_MAPS, SYS_PROPERTIES (the log readers follow them).
+// PROCESS_MAPS, SYS_PROPERTIES, SYS_KERNEL_LOG, the Android log.
 PhaseTable dbInputSteps();
 
 // Phase 1: ZZ_INTERNAL first, then the phase table.

@@ -1,0 +1,2 @@
+list(APPEND ANALYZER_SOURCES
+  logs/log_tables.cpp)

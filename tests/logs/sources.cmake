@@ -1,0 +1,1 @@
+list(APPEND WIDTH_TEST_SOURCES logs/log_tables_test.cpp)
