@@ -15,8 +15,8 @@
 #include "analyzer/decode/forward_emulation.h"
 #include "analyzer/symbols/symbol_file.h"
 #include "analyzer/symbols/symbol_lookup.h"
+#include "analyzer/symbols/symbol_source.h"
 #include "analyzer/unwind/frame_heuristics.h"
-#include "analyzer/unwind/module_symbols_bridge.h"
 #include "tests/unwind/unwind_support.h"
 
 namespace {
@@ -267,9 +267,12 @@ TEST_F(EmulationWalk, ArgumentsOfTheCrashingThreadAreGdbs) {
     if (!fs::exists(gdbFile)) GTEST_SKIP() << "the qemu-made dbs were not unpacked";
     StaticCore db(console(), data / name);
     ASSERT_TRUE(db.usable());
-    coresift::OwnedSymbolSource symbols = coresift::makeModuleSymbolSource(
-        console(), {"crashfix", 0, (data / name / "db/symbols/system/bin/crashfix").string(), true});
-    ASSERT_TRUE(symbols);
+    auto symbols = std::make_unique<coresift::SymbolSource>(console(), "crashfix", 0);
+    auto image = coresift::ElfImage::open(console(),
+                                          coresift::MappedFile::open((data / name / "db/symbols/system/bin/crashfix").string()),
+                                          coresift::elf::kSymbolFileTypes);
+    ASSERT_TRUE(image);
+    symbols->setSymbolFile(std::make_unique<coresift::SymbolFile>(console(), std::move(image)), true);
     const auto& [lwp, registers] = db.threads.front();
     std::vector<RegisterState> frames;
     WalkCounts counts;
