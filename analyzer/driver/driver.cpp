@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "analyzer/diagnosis/code_symbols.h"
+#include "analyzer/diagnosis/crash_stack.h"
 #include "analyzer/driver/c_library_phase.h"
 #include "analyzer/driver/report.h"
 #include "analyzer/driver/report_writer.h"
@@ -53,7 +55,10 @@ bool analyze(RunContext& context) {
     runPhase(context.phase3, context);
     runPhase(context.phase4, context);
     context.console.print(Msg::CollectExceptionInfo);
-    context.stacks = makeNativeStacks(context);
+    // Tests may bring stacks and diagnosis services of their own.
+    if (!context.stacks) context.stacks = makeNativeStacks(context);
+    if (!context.crashStack) context.crashStack = makeCrashStack(context);
+    if (!context.codeSymbols) context.codeSymbols = makeCodeSymbols(context);
     {
         ReportWriter report(file, context.catalog);
         writeReport(context, report);

@@ -55,7 +55,11 @@ private:
         return kIs64 ? stripped : stripped & ~TargetWord{1};
     }
 
-    void record(const RegisterState& registers, std::uint32_t flags) { frames_.push_back({registers, flags}); }
+    // `foundPc`: the pc before it was moved back to the call site.
+    void record(const RegisterState& registers, std::uint32_t flags, TargetWord foundPc) {
+        frames_.push_back({registers, flags, foundPc});
+    }
+    void record(const RegisterState& registers, std::uint32_t flags) { record(registers, flags, registers.r[kPc]); }
 
     // One frame: record it and step to its caller.
     Next frame(RegisterState& registers, bool& first) {
@@ -78,7 +82,7 @@ private:
         const bool trampoline = isSignalReturn(code, pc);
         if (!first && !trampoline) registers.r[kPc] = callSiteOf(memory_, pc);
         first = false;
-        record(registers, trampoline ? raw_flag::kSignalReturn : 0);
+        record(registers, trampoline ? raw_flag::kSignalReturn : 0, pc);
         if (trampoline) {
             if (!registers.known(kSp) || !readSignalContext(memory_, registers.r[kSp], registers)) return Next::End;
             // The interrupted frame's pc is where it stopped, not a return address; a pc of 0

@@ -21,6 +21,7 @@ inline constexpr std::uint32_t kMarker = 0x2;        // the walk lost track here
 struct RawFrame {
     RegisterState registers;
     std::uint32_t flags = 0;
+    TargetWord foundPc = 0;  // the pc as the walk found it: the return address of a moved-back frame
 
     TargetWord pc() const { return registers.r[decode::kRegPc]; }
     TargetWord sp() const { return registers.r[decode::kRegSp]; }

@@ -1,5 +1,8 @@
 #include "analyzer/unwind/native_backtrace.h"
 
+#include "analyzer/diagnosis/code_symbols.h"
+#include "analyzer/diagnosis/crash_stack.h"
+#include "analyzer/diagnosis/instruction_listing.h"
 #include "analyzer/driver/report_writer.h"
 #include "analyzer/driver/run_context.h"
 #include "analyzer/process/thread_record.h"
@@ -12,16 +15,15 @@
 
 namespace coresift {
 
-namespace {
-
-// The run's backtrace process, made on first use; null without a loaded process.
-RunProcess* processOf(RunContext& context) {
+RunProcess* runProcessOf(RunContext& context) {
     if (!context.backtraceProcess) {
         if (!context.addressSpace) return nullptr;
         context.backtraceProcess = std::make_unique<RunProcess>(context);
     }
     return context.backtraceProcess.get();
 }
+
+namespace {
 
 class NativeStacks final : public ThreadStacks {
 public:
@@ -38,7 +40,8 @@ public:
         // The Java state and frames come first once the Java stack walker provides them.
         unwind::FrameList frames = nativeBacktrace(context_, thread.registers, true);
         if (!frames.empty()) printFrames(context_, report, frames, Msg::NativeCallstack);
-        // For the first thread of the dump the instruction listing and the register dump follow.
+        // The thread that took the signal: its code around the fault and its registers.
+        if (thread.isFirst()) writeInstructionListing(context_, report);
     }
 
 private:
@@ -48,13 +51,13 @@ private:
 }  // namespace
 
 std::vector<unwind::RawFrame> nativeRawFrames(RunContext& context, const RegisterSet& registers) {
-    RunProcess* process = processOf(context);
+    RunProcess* process = runProcessOf(context);
     if (!process) return {};
     return unwind::walkNativeStack(*process, unwind::threadRegisters(registers));
 }
 
 unwind::FrameList symbolizeRawFrames(RunContext& context, const std::vector<unwind::RawFrame>& raw, bool withDetails) {
-    RunProcess* process = processOf(context);
+    RunProcess* process = runProcessOf(context);
     if (!process) return {};
     return unwind::symbolizeFrames(*process, raw, withDetails);
 }
@@ -64,21 +67,17 @@ unwind::FrameList nativeBacktrace(RunContext& context, const RegisterSet& regist
 }
 
 unwind::FrameList backtraceFromAddresses(RunContext& context, const std::vector<TargetWord>& addresses) {
-    RunProcess* process = processOf(context);
+    RunProcess* process = runProcessOf(context);
     if (!process) return {};
     return unwind::framesFromAddresses(*process, addresses, false);
 }
 
 void printFrames(RunContext& context, ReportWriter& report, const unwind::FrameList& frames, Msg heading) {
-    RunProcess* process = processOf(context);
+    RunProcess* process = runProcessOf(context);
     unwind::ValueText valueText;
     if (process) {
         valueText = [process](TargetWord value) {
-            SourceFinder finder = [process](TargetWord address) -> SymbolSource* {
-                std::optional<unwind::CodeRegion> region = process->regionAt(address);
-                return region && region->module ? region->module->symbols : nullptr;
-            };
-            return formatValue(finder, value);
+            return formatValue([process](TargetWord address) { return process->symbolsAt(address); }, value);
         };
     }
     unwind::printFrames(report, frames, heading, valueText);
@@ -87,6 +86,8 @@ void printFrames(RunContext& context, ReportWriter& report, const unwind::FrameL
 std::unique_ptr<ThreadStacks> makeNativeStacks(RunContext& context) { return std::make_unique<NativeStacks>(context); }
 
 void releaseNativeBacktrace(RunContext& context) {
+    context.crashStack.reset();
+    context.codeSymbols.reset();
     context.stacks.reset();
     context.backtraceProcess.reset();
 }

@@ -12,6 +12,8 @@
 
 namespace coresift {
 
+class CodeSymbols;
+class CrashStack;
 class ReportWriter;
 class ThreadStacks;
 struct RegisterSet;
@@ -30,6 +32,11 @@ void printFrames(RunContext& context, ReportWriter& report, const unwind::FrameL
 
 // The thread report's stacks over the backtrace above.
 std::unique_ptr<ThreadStacks> makeNativeStacks(RunContext& context);
+
+// What the crash diagnosis and the instruction listing read: the crashed thread's frames (walked
+// once, with arguments) and the symbols of the code through the modules' symbol sources.
+std::unique_ptr<CrashStack> makeCrashStack(RunContext& context);
+std::unique_ptr<CodeSymbols> makeCodeSymbols(RunContext& context);
 
 // Forgets the per-module unwinders and symbol sources (before the module list goes).
 void releaseNativeBacktrace(RunContext& context);

@@ -6,6 +6,7 @@
 #include "analyzer/symbols/module_list.h"
 #include "analyzer/symbols/module_symbols.h"
 #include "analyzer/symbols/symbol_file.h"
+#include "analyzer/unwind/pointer_auth.h"
 
 namespace coresift {
 
@@ -78,6 +79,12 @@ std::optional<unwind::CodeRegion> RunProcess::regionAt(TargetWord address) {
     code.name = region->name;
     if (region->module) code.module = &stateOf(*region->module).view;
     return code;
+}
+
+SymbolSource* RunProcess::symbolsAt(TargetWord address) {
+    const TargetWord at = unwind::stripPointerAuth(address, env_.addressBits) & ~TargetWord{1};
+    std::optional<unwind::CodeRegion> region = regionAt(at);
+    return region && region->module && !region->module->managedCode ? region->module->symbols : nullptr;
 }
 
 void RunProcess::codeUnreadable(unwind::BacktraceModule& view) {

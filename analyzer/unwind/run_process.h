@@ -13,6 +13,7 @@ namespace coresift {
 
 struct Module;
 struct RunContext;
+class SymbolSource;
 
 class RunProcess final : public unwind::BacktraceProcess {
 public:
@@ -26,6 +27,10 @@ public:
     void codeUnreadable(unwind::BacktraceModule& module) override;
     unwind::FrameHeuristics& heuristics() override { return *heuristics_; }
 
+    // The symbols of the module whose code holds `address` (pointer-authentication bits and the
+    // Thumb bit ignored); null outside modules and in compiled Java code.
+    SymbolSource* symbolsAt(TargetWord address);
+
 private:
     struct ModuleState;
     ModuleState& stateOf(Module& module);
@@ -37,5 +42,8 @@ private:
     std::unordered_map<const Module*, std::unique_ptr<ModuleState>> modules_;
     std::unordered_map<const unwind::BacktraceModule*, Module*> owners_;
 };
+
+// The run's backtrace process, made on first use; null without a loaded process.
+RunProcess* runProcessOf(RunContext& context);
 
 }  // namespace coresift

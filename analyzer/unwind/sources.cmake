@@ -19,4 +19,5 @@ list(APPEND ANALYZER_SOURCES
   unwind/frame_symbolizer.cpp
   unwind/frame_printer.cpp
   unwind/run_process.cpp
-  unwind/native_backtrace.cpp)
+  unwind/native_backtrace.cpp
+  unwind/diagnosis_services.cpp)

@@ -87,8 +87,13 @@ protected:
 
 // The threads stand at a pc outside every region: one frame, its address only; the other two
 // threads share that stack and print as one block.
-const std::string kStackOutsideModules = std::string("   Native callstack:\n\t......  ") +
-                                         (kIs64 ? "0x0000000000400100" : "0x00400100") + "()\n\t== End of frame ==\n";
+// A pc outside every region: no name, so the argument words of the calling convention (all zero
+// in this core) are shown by number.
+const std::string kStackOutsideModules =
+    std::string("   Native callstack:\n\t......  ") +
+    (kIs64 ? "0x0000000000400100(Para1=0, Para2=0, Para3=0, Para4=0, Para5=0, Para6=0, Para7=0, Para8=0)"
+           : "0x00400100(Para1=0, Para2=0, Para3=0, Para4=0)") +
+    "\n\t== End of frame ==\n";
 
 TEST_F(AnalysisRunTest, ReportFromTheCoreAndTheDbFiles) {
     writeDbFiles();
@@ -105,7 +110,7 @@ TEST_F(AnalysisRunTest, ReportFromTheCoreAndTheDbFiles) {
     EXPECT_EQ(readReport(db_.path() / "AnalysisReport.txt"),
               std::string("== Exception report v") + (kIs64 ? "2.5" : "3.7") + "(For Reference) ==\n"
               "Manual  : Quandrel On-Line> Quick Start> Explanations on NE/KE Analysis Reports> NE Analysis Report\n"
-              "Detail  : \n"
+              "Detail  : Program crashed, please check code with crashed thread's callstack\n"
               "Version : ?\?/user build\n"
               "Exp time: 2024-05-06 07:08:09\n"
               "Cmd line: /system/bin/app --crash\n"
