@@ -1,5 +1,6 @@
 // Where the crash diagnosis and the instruction listing meet the backtrace driver: the crashed
-// thread's native frames, innermost first, as the unwinder found them. The backtrace driver
+// thread's native frames, innermost first, as the unwinder found them (inlined functions as
+// frames of their own, as the call stack prints them). The backtrace driver
 // provides the implementation (RunContext::crashStack); tests supply frames of their own.
 #pragma once
 
@@ -28,6 +29,9 @@ struct CrashFrame {
     decode::RegisterState registers;
     // False for a frame the unwinder guessed (scanned from the stack) rather than unwound.
     bool ordinary = true;
+    // A function inlined into the frame before it (its call site lies there): both are one
+    // machine frame and share the pc and the registers.
+    bool inlined = false;
 
     bool hasFunction() const { return !function.empty(); }
     bool argumentKnown(unsigned i) const { return i < argumentCount && i < kFrameArgumentSlots && (argumentsKnown >> i & 1); }

@@ -206,6 +206,7 @@ void writeInstructionListing(AddressSpace& space, CodeSymbols& symbols, ReportWr
     std::uint32_t traced = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (!frames[i].ordinary) break;
+        if (frames[i].inlined) continue;  // its machine frame was listed already
         const std::uint32_t result = listFrame(space, symbols, report, frames[i], i == 0, traced);
         written |= (result & kListingWritten) != 0;
         traced = result & kParameterMask;

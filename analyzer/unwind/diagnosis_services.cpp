@@ -16,8 +16,8 @@ namespace {
 
 constexpr std::string_view kUnknownModule = "......";
 
-// The frames of one raw frame in a symbolized list: the inlined scopes, innermost first, then
-// the physical frame. Returns the index one past the group.
+// The frames of one raw frame in a symbolized list: its scopes, innermost first, the function
+// they are inlined into last. Returns the index one past the group.
 std::size_t groupEnd(const unwind::FrameList& frames, std::size_t first) {
     std::size_t end = first + 1;
     while (end < frames.size() && (frames[end].flags & unwind::frame_flag::kInlined)) ++end;
@@ -47,6 +47,9 @@ public:
     }
 
 private:
+    // One crash frame per printed frame: the inlined scopes of a machine frame share its pc
+    // (the return address for callers: the listing finds the call instruction from it) and its
+    // registers; the arguments are the machine frame's, on its outermost scope.
     void build(const RegisterSet& registers) {
         const std::vector<unwind::RawFrame> raw = nativeRawFrames(context_, registers);
         const unwind::FrameList printed = symbolizeRawFrames(context_, raw, true);
@@ -55,19 +58,21 @@ private:
         for (const unwind::RawFrame& step : raw) {
             if (at >= printed.size()) break;
             const std::size_t end = groupEnd(printed, at);
-            const unwind::Frame& physical = printed[end - 1];
-            at = end;
             guessed |= (step.flags & unwind::raw_flag::kMarker) != 0;
-            CrashFrame frame;
-            // The listing finds a caller's call instruction from its return address itself.
-            frame.pc = step.foundPc;
-            frame.registers = step.registers;
-            frame.registers.r[decode::kRegPc] = step.foundPc;
-            frame.ordinary = !guessed;
-            if (!physical.isMarker() && physical.module != kUnknownModule) frame.module = physical.module;
-            frame.function = physical.function;
-            takeArguments(frame, physical.arguments);
-            frames_.push_back(std::move(frame));
+            for (std::size_t scope = at; scope < end; ++scope) {
+                const unwind::Frame& shown = printed[scope];
+                CrashFrame frame;
+                frame.pc = step.foundPc;
+                frame.registers = step.registers;
+                frame.registers.r[decode::kRegPc] = step.foundPc;
+                frame.ordinary = !guessed;
+                frame.inlined = scope > at;
+                if (!shown.isMarker() && shown.module != kUnknownModule) frame.module = shown.module;
+                frame.function = shown.function;
+                takeArguments(frame, shown.arguments);
+                frames_.push_back(std::move(frame));
+            }
+            at = end;
         }
     }
 

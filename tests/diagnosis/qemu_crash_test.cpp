@@ -135,10 +135,28 @@ public:
     std::string formatValue(TargetWord value) override {
         return coresift::formatValue([this](TargetWord) { return &source_; }, value);
     }
+    const coresift::decode::SymbolNamer* namer() override { return &namer_; }
 
 private:
+    // Call targets by the program's function symbols.
+    class Namer final : public coresift::decode::SymbolNamer {
+    public:
+        explicit Namer(coresift::SymbolSource& source) : source_(source) {}
+        bool functionAt(TargetWord address, std::string_view& name, TargetWord& offset) const override {
+            auto hit = coresift::symbolAt(source_, address, coresift::lookup::kFunctionMask);
+            if (!hit || hit->name == coresift::kUnknownFunction) return false;
+            name = source_.shownName(hit->name);
+            offset = (address & ~TargetWord{1}) - (hit->start & ~TargetWord{1});
+            return true;
+        }
+
+    private:
+        coresift::SymbolSource& source_;
+    };
+
     coresift::SymbolSource source_;
     std::vector<MapLine> maps_;
+    Namer namer_{source_};
 };
 
 // Lists the crashed thread's code where the thread report asks for it.
@@ -186,15 +204,19 @@ std::string crashedTid(const Db& db) {
     return {};
 }
 
-Outcome analyze(const Db& db, const std::string& kernelLog = {}) {
+// How the run learns the crashed thread's frames: from gdb's backtrace (with the program's symbol
+// file for the listing), or from the analyzer's own backtrace driver and module list.
+enum class Frames { Gdb, Own };
+
+Outcome analyze(const Db& db, const std::string& kernelLog = {}, Frames source = Frames::Gdb) {
     testsupport::TempFolder folder;
     fs::copy(kData / db.name / "db", folder.path(), fs::copy_options::recursive);
     if (!kernelLog.empty()) folder.write("SYS_KERNEL_LOG", kernelLog);
     const std::vector<MapLine> maps = mapsOf(folder.path());
     testsupport::RunCapture run;
     coresift::RunContext& context = run.context();
-    context.crashStack = std::make_unique<GdbStack>(context, gdbFrames(kData / db.name / "expected", maps));
-    if (db.isStatic) {
+    if (source == Frames::Gdb) context.crashStack = std::make_unique<GdbStack>(context, gdbFrames(kData / db.name / "expected", maps));
+    if (source == Frames::Gdb && db.isStatic) {
         context.codeSymbols = std::make_unique<StaticSymbols>(context.console,
                                                               folder.path() / "symbols/system/bin/crashfix", maps);
         context.stacks = std::make_unique<ListingStacks>(context);
@@ -220,6 +242,13 @@ std::uint64_t addressIn(const std::string& detail, const std::string& after) {
 void expectFaultAddress(const std::string& detail, const std::optional<corekit::SigInfo>& sigInfo) {
     if (!sigInfo) return;
     EXPECT_EQ(addressIn(detail, "illegal address("), sigInfo->addr) << detail;
+}
+
+// The "assembly inst." block and the register values after it; empty without one.
+std::string listingOf(const std::string& report) {
+    const auto title = report.find("   assembly inst.:");
+    if (title == std::string::npos) return {};
+    return report.substr(title, report.find("\n\n", title) - title);
 }
 
 class QemuCrashes : public ::testing::Test {
@@ -291,6 +320,22 @@ TEST_F(QemuCrashes, NullWriteListingShowsTheSliceToTheStore) {
     EXPECT_NE(block.find("crash_lib.cpp"), std::string::npos) << block;
     EXPECT_EQ(block.find("execute error"), std::string::npos) << block;
     EXPECT_NE(report.find("\n\tcurrent register values:\n\t"), std::string::npos);
+}
+
+// The analyzer's own backtrace and symbols lead to the verdict gdb's frames lead to, and on the
+// static programs to the same instruction listing.
+TEST_F(QemuCrashes, OwnBacktraceGivesTheVerdictAndListingOfGdbsFrames) {
+    unsigned compared = 0;
+    for (const Db& db : dbsOfThisWidth()) {
+        SCOPED_TRACE(db.name);
+        const Outcome gdb = analyze(db), own = analyze(db, {}, Frames::Own);
+        EXPECT_EQ(own.detail, gdb.detail);
+        if (db.isStatic) {
+            EXPECT_EQ(listingOf(own.report), listingOf(gdb.report));
+        }
+        ++compared;
+    }
+    EXPECT_EQ(compared, 7u);
 }
 
 }  // namespace
