@@ -10,7 +10,7 @@ namespace common {
 namespace {
 
 // One parsed conversion, e.g. "%-08llX".
-struct Spec {
+struct Directive {
     std::string flags;
     bool starWidth = false;
     std::string width;
@@ -25,7 +25,7 @@ bool isFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c =
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Parses the conversion starting right after '%'. Returns the index after it, or npos.
-std::size_t parseSpec(std::string_view f, std::size_t i, Spec& s) {
+std::size_t parseDirective(std::string_view f, std::size_t i, Directive& s) {
     while (i < f.size() && isFlag(f[i])) s.flags += f[i++];
     if (i < f.size() && f[i] == '*') { s.starWidth = true; ++i; }
     while (i < f.size() && isDigit(f[i])) s.width += f[i++];
@@ -66,8 +66,8 @@ public:
             std::size_t pct = f.find('%', i);
             if (pct == std::string_view::npos) { out_.text.append(f.substr(i)); break; }
             out_.text.append(f.substr(i, pct - i));
-            Spec s;
-            std::size_t next = parseSpec(f, pct + 1, s);
+            Directive s;
+            std::size_t next = parseDirective(f, pct + 1, s);
             if (next == std::string_view::npos) {  // malformed: print the rest literally
                 out_.text.append(f.substr(pct));
                 ++out_.mismatches;
@@ -93,13 +93,13 @@ private:
         return static_cast<int>(static_cast<std::uint32_t>(a->u));
     }
 
-    void emit(const Spec& s) {
+    void emit(const Directive& s) {
         if (s.letter == '%') { out_.text += '%'; return; }
         int width = s.starWidth ? takeInt() : 0;
         int precision = s.starPrecision ? takeInt() : 0;
-        std::string spec = "%" + s.flags;
-        spec += s.starWidth ? "*" : s.width;
-        if (s.hasPrecision) spec += "." + (s.starPrecision ? std::string("*") : s.precision);
+        std::string pattern = "%" + s.flags;
+        pattern += s.starWidth ? "*" : s.width;
+        if (s.hasPrecision) pattern += "." + (s.starPrecision ? std::string("*") : s.precision);
 
         const FormatArg* a = take();
         char buf[512];
@@ -114,67 +114,67 @@ private:
             }
             bool isSigned = s.letter == 'd' || s.letter == 'i';
             if (s.lengthBits == 64) {
-                spec += "ll";
-                spec += s.letter;
-                n = isSigned ? printInt(buf, spec, s, width, precision, static_cast<long long>(raw))
-                             : printInt(buf, spec, s, width, precision, static_cast<unsigned long long>(raw));
+                pattern += "ll";
+                pattern += s.letter;
+                n = isSigned ? printInt(buf, pattern, s, width, precision, static_cast<long long>(raw))
+                             : printInt(buf, pattern, s, width, precision, static_cast<unsigned long long>(raw));
             } else {
-                spec += s.letter;
-                n = isSigned ? printInt(buf, spec, s, width, precision, static_cast<int>(static_cast<std::uint32_t>(raw)))
-                             : printInt(buf, spec, s, width, precision, static_cast<unsigned>(raw));
+                pattern += s.letter;
+                n = isSigned ? printInt(buf, pattern, s, width, precision, static_cast<int>(static_cast<std::uint32_t>(raw)))
+                             : printInt(buf, pattern, s, width, precision, static_cast<unsigned>(raw));
             }
         } else if (s.letter == 'c') {
             int c = 0;
             if (a && (a->kind == FormatArg::Kind::Signed || a->kind == FormatArg::Kind::Unsigned)) c = static_cast<int>(static_cast<std::uint32_t>(a->u));
             else if (a) ++out_.mismatches;
-            spec += 'c';
-            n = printInt(buf, spec, s, width, precision, c);
+            pattern += 'c';
+            n = printInt(buf, pattern, s, width, precision, c);
         } else if (s.letter == 's') {
             const char* text = "(null)";
             if (a && a->kind == FormatArg::Kind::Text) { if (a->s) text = a->s; }
             else if (a) ++out_.mismatches;
-            spec += 's';
-            appendText(spec, s, width, precision, text);
+            pattern += 's';
+            appendText(pattern, s, width, precision, text);
             return;
         } else if (s.letter == 'p') {
             std::uint64_t v = a ? a->u : 0;
-            spec += "llx";
-            n = printInt(buf, spec, s, width, precision, static_cast<unsigned long long>(v));
+            pattern += "llx";
+            n = printInt(buf, pattern, s, width, precision, static_cast<unsigned long long>(v));
         } else {  // floating point
             double d = 0;
             if (a && a->kind == FormatArg::Kind::Real) d = a->d;
             else if (a) ++out_.mismatches;
-            spec += s.letter;
-            n = printInt(buf, spec, s, width, precision, d);
+            pattern += s.letter;
+            n = printInt(buf, pattern, s, width, precision, d);
         }
         if (n > 0) out_.text.append(buf, static_cast<std::size_t>(n) < sizeof buf ? n : sizeof buf - 1);
     }
 
     template <class V>
-    static int printInt(char (&buf)[512], const std::string& spec, const Spec& s, int width, int precision, V v) {
-        if (s.starWidth && s.starPrecision) return std::snprintf(buf, sizeof buf, spec.c_str(), width, precision, v);
-        if (s.starWidth) return std::snprintf(buf, sizeof buf, spec.c_str(), width, v);
-        if (s.starPrecision) return std::snprintf(buf, sizeof buf, spec.c_str(), precision, v);
-        return std::snprintf(buf, sizeof buf, spec.c_str(), v);
+    static int printInt(char (&buf)[512], const std::string& pattern, const Directive& s, int width, int precision, V v) {
+        if (s.starWidth && s.starPrecision) return std::snprintf(buf, sizeof buf, pattern.c_str(), width, precision, v);
+        if (s.starWidth) return std::snprintf(buf, sizeof buf, pattern.c_str(), width, v);
+        if (s.starPrecision) return std::snprintf(buf, sizeof buf, pattern.c_str(), precision, v);
+        return std::snprintf(buf, sizeof buf, pattern.c_str(), v);
     }
 
     // Strings may be longer than any fixed buffer: measure first.
-    void appendText(const std::string& spec, const Spec& s, int width, int precision, const char* text) {
+    void appendText(const std::string& pattern, const Directive& s, int width, int precision, const char* text) {
         char probe[1];
-        int n = printText(probe, 1, spec, s, width, precision, text);
+        int n = printText(probe, 1, pattern, s, width, precision, text);
         if (n <= 0) return;
         std::size_t at = out_.text.size();
         out_.text.resize(at + static_cast<std::size_t>(n) + 1);
-        printText(&out_.text[at], static_cast<std::size_t>(n) + 1, spec, s, width, precision, text);
+        printText(&out_.text[at], static_cast<std::size_t>(n) + 1, pattern, s, width, precision, text);
         out_.text.resize(at + static_cast<std::size_t>(n));
     }
 
-    static int printText(char* buf, std::size_t size, const std::string& spec, const Spec& s, int width, int precision,
+    static int printText(char* buf, std::size_t size, const std::string& pattern, const Directive& s, int width, int precision,
                          const char* text) {
-        if (s.starWidth && s.starPrecision) return std::snprintf(buf, size, spec.c_str(), width, precision, text);
-        if (s.starWidth) return std::snprintf(buf, size, spec.c_str(), width, text);
-        if (s.starPrecision) return std::snprintf(buf, size, spec.c_str(), precision, text);
-        return std::snprintf(buf, size, spec.c_str(), text);
+        if (s.starWidth && s.starPrecision) return std::snprintf(buf, size, pattern.c_str(), width, precision, text);
+        if (s.starWidth) return std::snprintf(buf, size, pattern.c_str(), width, text);
+        if (s.starPrecision) return std::snprintf(buf, size, pattern.c_str(), precision, text);
+        return std::snprintf(buf, size, pattern.c_str(), text);
     }
 
     FormatResult& out_;
@@ -194,8 +194,8 @@ bool parseConversions(std::string_view f, std::vector<Conversion>& out) {
     for (std::size_t i = 0; i < f.size();) {
         std::size_t pct = f.find('%', i);
         if (pct == std::string_view::npos) break;
-        Spec s;
-        std::size_t next = parseSpec(f, pct + 1, s);
+        Directive s;
+        std::size_t next = parseDirective(f, pct + 1, s);
         if (next == std::string_view::npos) return false;
         if (s.letter != '%') {
             std::uint8_t bits = (isIntegerLetter(s.letter) || s.letter == 'p') ? static_cast<std::uint8_t>(s.lengthBits) : 0;

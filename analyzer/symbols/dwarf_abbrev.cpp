@@ -21,7 +21,7 @@ AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t off
         abbreviation.code = code;
         abbreviation.tag = narrow(in.uleb128());
         abbreviation.hasChildren = in.u8() != 0;
-        abbreviation.firstSpec = static_cast<std::uint32_t>(attributeForms_.size());
+        abbreviation.firstForm = static_cast<std::uint32_t>(attributeForms_.size());
         bool complete = false;
         while (in.ok()) {
             std::uint64_t name = in.uleb128();
@@ -36,10 +36,10 @@ AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t off
             attributeForms_.push_back(attribute);
         }
         if (!complete) {
-            attributeForms_.resize(abbreviation.firstSpec);
+            attributeForms_.resize(abbreviation.firstForm);
             break;
         }
-        abbreviation.specCount = static_cast<std::uint32_t>(attributeForms_.size()) - abbreviation.firstSpec;
+        abbreviation.formCount = static_cast<std::uint32_t>(attributeForms_.size()) - abbreviation.firstForm;
         if (abbreviation.code != list_.size() + 1) dense_ = false;
         list_.push_back(abbreviation);
     }

@@ -21,7 +21,7 @@ struct Abbreviation {
     std::uint64_t code = 0;
     std::uint32_t tag = 0;
     bool hasChildren = false;
-    std::uint32_t firstSpec = 0, specCount = 0;  // into AbbreviationTable::attributeForms()
+    std::uint32_t firstForm = 0, formCount = 0;  // into AbbreviationTable::attributeForms()
 };
 
 class AbbreviationTable {
@@ -33,7 +33,7 @@ public:
 
     // The abbreviation with `code`, or null.
     const Abbreviation* find(std::uint64_t code) const;
-    const AttributeForm* attributeForms(const Abbreviation& abbreviation) const { return attributeForms_.data() + abbreviation.firstSpec; }
+    const AttributeForm* attributeForms(const Abbreviation& abbreviation) const { return attributeForms_.data() + abbreviation.firstForm; }
     std::size_t size() const { return list_.size(); }
 
 private:

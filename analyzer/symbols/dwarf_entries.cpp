@@ -90,7 +90,7 @@ bool DwarfInfo::forEachAttribute(const Entry& entry, const std::function<void(co
     if (!entry) return false;
     common::ByteReader in = unitReader(*this, *entry.unit, entry.attributes);
     const AttributeForm* attribute = entry.unit->abbreviations->attributeForms(*entry.abbreviation);
-    for (std::uint32_t i = 0; i < entry.abbreviation->specCount; ++i) {
+    for (std::uint32_t i = 0; i < entry.abbreviation->formCount; ++i) {
         auto value = readValue(*entry.unit, in, attribute[i].name, attribute[i].form, attribute[i].implicitConst);
         if (!value) return false;
         visit(*value);
@@ -102,7 +102,7 @@ std::optional<AttributeValue> DwarfInfo::attribute(const Entry& entry, std::uint
     if (!entry) return std::nullopt;
     common::ByteReader in = unitReader(*this, *entry.unit, entry.attributes);
     const AttributeForm* attribute = entry.unit->abbreviations->attributeForms(*entry.abbreviation);
-    for (std::uint32_t i = 0; i < entry.abbreviation->specCount; ++i) {
+    for (std::uint32_t i = 0; i < entry.abbreviation->formCount; ++i) {
         auto value = readValue(*entry.unit, in, attribute[i].name, attribute[i].form, attribute[i].implicitConst);
         if (!value) return std::nullopt;
         if (attribute[i].name == name) return value;
@@ -113,7 +113,7 @@ std::optional<AttributeValue> DwarfInfo::attribute(const Entry& entry, std::uint
 std::optional<std::uint64_t> DwarfInfo::endOfAttributes(const Entry& entry, std::uint64_t* sibling) const {
     common::ByteReader in = unitReader(*this, *entry.unit, entry.attributes);
     const AttributeForm* attribute = entry.unit->abbreviations->attributeForms(*entry.abbreviation);
-    for (std::uint32_t i = 0; i < entry.abbreviation->specCount; ++i) {
+    for (std::uint32_t i = 0; i < entry.abbreviation->formCount; ++i) {
         auto value = readValue(*entry.unit, in, attribute[i].name, attribute[i].form, attribute[i].implicitConst);
         if (!value) return std::nullopt;
         if (sibling && attribute[i].name == dw::kAtSibling) {
