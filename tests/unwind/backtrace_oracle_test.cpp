@@ -11,6 +11,7 @@
 #include "tests/driver/report_text.h"
 #include "tests/support/run_capture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/unwind/qemu_dbs.h"
 #include "tools/fixturekit/backtrace_compare.h"
 #include "tools/fixturekit/offline_case.h"
 
@@ -24,29 +25,7 @@ const fs::path kData(FERROVANE_TEST_DATA_DIR);
 const fs::path kCases = fs::path(FERROVANE_SHARED_DIR) / "fixtures/unwindstack-offline/cases";
 constexpr std::size_t kFrameLimit = 200;
 
-std::vector<std::string> split(const std::string& text, char delimiter) {
-    std::vector<std::string> parts;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, delimiter);) parts.push_back(part);
-    return parts;
-}
-
-struct QemuDb {
-    std::string name;
-    std::vector<std::string> modules;
-};
-
-// The completed dbs of this build's width with the modules their frames compare in.
-std::vector<QemuDb> qemuDbs() {
-    std::vector<QemuDb> dbs;
-    for (const std::string& line : split(readFile(kData / "manifest.tsv"), '\n')) {
-        if (line.empty() || line[0] == '#' || line.rfind("name\t", 0) == 0) continue;
-        auto field = split(line, '\t');
-        if (field.size() > 10 && (field[1] == "arm64") == kIs64 && field[8] == "completed")
-            dbs.push_back({field[0], split(field[10], ',')});
-    }
-    return dbs;
-}
+using testsupport::QemuDb;
 
 // Runs the analyzer in a copy of `db` and returns the report.
 std::string analyze(const fs::path& db, const std::string& ext) {
@@ -66,7 +45,7 @@ std::size_t frameCount(const std::vector<TextThread>& threads) {
 
 TEST(BacktraceOracle, QemuDbsAgreeWithGdbOnEveryThread) {
     if (!fs::exists(kData / "manifest.tsv")) GTEST_SKIP() << "no unpacked test data in " << kData;
-    for (const QemuDb& db : qemuDbs()) {
+    for (const QemuDb& db : testsupport::completedQemuDbs()) {
         const std::string report = analyze(kData / db.name / "db", "387");
         std::vector<TextThread> ours = parseReportThreads(report);
         std::vector<TextThread> gdb = parseGdbBacktrace(readFile(kData / db.name / "expected/gdb-bt.txt"));

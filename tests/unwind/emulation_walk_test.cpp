@@ -17,6 +17,7 @@
 #include "analyzer/symbols/symbol_lookup.h"
 #include "analyzer/symbols/symbol_source.h"
 #include "analyzer/unwind/frame_heuristics.h"
+#include "tests/unwind/qemu_dbs.h"
 #include "tests/unwind/unwind_support.h"
 
 namespace {
@@ -29,69 +30,9 @@ using coresift::decode::kRegSp;
 
 constexpr std::size_t kMaxFrames = 64;
 
-using GdbFrames = std::vector<std::optional<std::uint64_t>>;
-
-std::map<std::uint32_t, GdbFrames> gdbThreads(const fs::path& file) {
-    std::map<std::uint32_t, GdbFrames> threads;
-    GdbFrames* current = nullptr;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("Thread ", 0) == 0 && line.find("(LWP ") != std::string::npos) {
-            current = &threads[static_cast<std::uint32_t>(std::stoul(line.substr(line.find("(LWP ") + 5)))];
-            continue;
-        }
-        if (!current || line.rfind("#", 0) != 0) continue;
-        const std::size_t space = line.find_first_not_of(' ', line.find(' '));
-        const bool hasAddress = line.compare(space, 2, "0x") == 0;
-        std::optional<std::uint64_t> pc;
-        if (hasAddress) pc = std::stoull(line.substr(space), nullptr, 16);
-        if (current->empty() || hasAddress) current->push_back(pc);
-    }
-    return threads;
-}
-
-// A static program's core with the program's segments where the core has no bytes, and the
-// threads' registers from the core's status notes.
-class StaticCore {
-public:
-    StaticCore(coresift::Console& console, const fs::path& folder) {
-        core_ = coresift::ElfImage::open(console, coresift::MappedFile::open((folder / "db/PROCESS_COREDUMP").string()),
-                                         coresift::elf::kCoreTypes);
-        program_ = coresift::ElfImage::open(
-            console, coresift::MappedFile::open((folder / "db/symbols/system/bin/crashfix").string()),
-            coresift::elf::kSymbolFileTypes);
-        if (!core_ || !program_) return;
-        core_->forEachLoad([&](const coresift::ProgramHeader& load) {
-            if (load.filesz) memory.addView(static_cast<TargetWord>(load.vaddr), *core_->view(load.offset, load.filesz));
-            return 0;
-        });
-        program_->forEachLoad([&](const coresift::ProgramHeader& load) {
-            if (load.flags & 1) code = {static_cast<TargetWord>(load.vaddr), static_cast<TargetWord>(load.vaddr + load.memsz)};
-            if (!memory.contains(static_cast<TargetWord>(load.vaddr)) && load.filesz)
-                memory.addView(static_cast<TargetWord>(load.vaddr), *program_->view(load.offset, load.filesz));
-            return 0;
-        });
-        core_->forEachNote(console, [&](const coresift::Note& note) {
-            if (note.type != 1 || note.name != "CORE") return 0;  // NT_PRSTATUS
-            RegisterState regs;
-            const std::uint32_t lwp = *note.desc.read<std::uint32_t>(kIs64 ? 32 : 24);
-            const std::uint64_t at = kIs64 ? 112 : 72;
-            for (unsigned reg = 0; reg < coresift::decode::kValueRegisterCount; ++reg)
-                regs.set(reg, *note.desc.read<TargetWord>(at + reg * sizeof(TargetWord)));
-            if (!kIs64 && (*note.desc.read<TargetWord>(at + 16 * 4) & 0x20)) regs.r[kRegPc] |= 1;
-            threads.push_back({lwp, regs});
-            return 0;
-        });
-    }
-    bool usable() const { return program_ && !threads.empty(); }
-
-    testsupport::OwnedMemory memory;
-    std::pair<TargetWord, TargetWord> code;  // the program's executable segment
-    std::vector<std::pair<std::uint32_t, RegisterState>> threads;
-
-private:
-    std::unique_ptr<coresift::ElfImage> core_, program_;
-};
+using testsupport::gdbThreadFrames;
+using testsupport::GdbFrames;
+using StaticCore = testsupport::StaticQemuCore;
 
 // gdb's physical frames of one thread with their argument texts ("name=value" each).
 struct GdbCall {
@@ -232,7 +173,7 @@ TEST_F(EmulationWalk, StaticProgramsWithoutTablesUnwindAsGdbDoes) {
         if (!fs::exists(data / name / "expected/gdb-bt.txt")) continue;
         StaticCore db(console(), data / name);
         ASSERT_TRUE(db.usable()) << name;
-        const auto gdb = gdbThreads(data / name / "expected/gdb-bt.txt");
+        const auto gdb = gdbThreadFrames(data / name / "expected/gdb-bt.txt");
         ++ran;
         std::size_t compared = 0, agree = 0;
         WalkCounts counts;

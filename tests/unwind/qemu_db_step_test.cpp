@@ -14,6 +14,7 @@
 
 #include "analyzer/unwind/module_unwinder.h"
 #include "analyzer/unwind/prologue_analysis.h"
+#include "tests/unwind/qemu_dbs.h"
 #include "tests/unwind/unwind_support.h"
 
 namespace {
@@ -24,67 +25,21 @@ namespace fs = std::filesystem;
 constexpr unsigned kPc = kPcRegister, kLr = kIs64 ? 30 : 14;
 constexpr std::size_t kMaxFrames = 64;
 
-// gdb's frames of each thread: the pc of each physical frame (inline scopes share their
-// frame's line; a frame 0 with line information shows no address: nothing to compare there).
-using GdbFrames = std::vector<std::optional<std::uint64_t>>;
-
-// gdb's threads by LWP.
-std::map<std::uint32_t, GdbFrames> gdbThreads(const fs::path& file) {
-    std::map<std::uint32_t, GdbFrames> threads;
-    GdbFrames* current = nullptr;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("Thread ", 0) == 0 && line.find("(LWP ") != std::string::npos) {
-            current = &threads[static_cast<std::uint32_t>(std::stoul(line.substr(line.find("(LWP ") + 5)))];
-            continue;
-        }
-        if (!current || line.rfind("#", 0) != 0) continue;
-        const std::size_t space = line.find_first_not_of(' ', line.find(' '));
-        const bool hasAddress = line.compare(space, 2, "0x") == 0;
-        if (current->empty()) current->push_back(hasAddress ? std::optional<std::uint64_t>(std::stoull(line.substr(space), nullptr, 16)) : std::nullopt);
-        else if (hasAddress) current->push_back(std::stoull(line.substr(space), nullptr, 16));
-    }
-    return threads;
-}
+using testsupport::GdbFrames;
 
 class StaticDb {
 public:
-    StaticDb(coresift::Console& console, const fs::path& folder) : console_(console) {
-        core_ = coresift::ElfImage::open(console, coresift::MappedFile::open((folder / "db/PROCESS_COREDUMP").string()),
-                                         coresift::elf::kCoreTypes);
-        program_ = coresift::ElfImage::open(console, coresift::MappedFile::open((folder / "db/symbols/system/bin/crashfix").string()),
-                                            coresift::elf::kSymbolFileTypes);
-        if (!core_ || !program_) return;
-        // The core's bytes first; the program's segments where the core has none.
-        core_->forEachLoad([&](const coresift::ProgramHeader& load) {
-            if (load.filesz) memory_.addView(static_cast<TargetWord>(load.vaddr), *core_->view(load.offset, load.filesz));
-            return 0;
-        });
-        program_->forEachLoad([&](const coresift::ProgramHeader& load) {
-            if (!memory_.contains(static_cast<TargetWord>(load.vaddr)) && load.filesz)
-                memory_.addView(static_cast<TargetWord>(load.vaddr), *program_->view(load.offset, load.filesz));
-            return 0;
-        });
-        unwinder_ = std::make_unique<ModuleUnwinder>(tablesFromImage(*program_, 0, "crashfix"));
-        symbols_ = program_->symbolTable();
-        core_->forEachNote(console, [&](const coresift::Note& note) {
-            if (note.type != 1 || note.name != "CORE") return 0;  // NT_PRSTATUS
-            RegisterState regs;
-            const std::uint32_t lwp = *note.desc.read<std::uint32_t>(kIs64 ? 32 : 24);  // pr_pid
-            const std::uint64_t at = kIs64 ? 112 : 72;
-            for (unsigned reg = 0; reg < kRuleCount; ++reg)
-                regs.set(reg, *note.desc.read<TargetWord>(at + reg * sizeof(TargetWord)));
-            if (!kIs64 && (*note.desc.read<TargetWord>(at + 16 * 4) & 0x20)) regs.r[kPc] |= 1;  // Thumb state
-            threads_.push_back({lwp, regs});
-            return 0;
-        });
+    StaticDb(coresift::Console& console, const fs::path& folder) : console_(console), core_(console, folder) {
+        if (!core_.usable()) return;
+        unwinder_ = std::make_unique<ModuleUnwinder>(tablesFromImage(core_.program(), 0, "crashfix"));
+        symbols_ = core_.program().symbolTable();
     }
-    bool usable() const { return unwinder_ && !threads_.empty(); }
-    const std::vector<std::pair<std::uint32_t, RegisterState>>& threads() const { return threads_; }
+    bool usable() const { return unwinder_ && core_.usable(); }
+    const std::vector<std::pair<std::uint32_t, RegisterState>>& threads() const { return core_.threads; }
 
     // The return addresses of a walk from `regs` (frame 0: the pc), Thumb bits cleared.
     std::vector<std::uint64_t> walk(RegisterState regs, std::size_t& byPrologue) {
-        const StepEnvironment env{&console_, &memory_, 39};
+        const StepEnvironment env{&console_, &core_.memory, 39};
         std::vector<std::uint64_t> pcs{regs.r[kPc] & ~TargetWord{1}};
         while (pcs.size() < kMaxFrames) {
             if (pcs.size() > 1) regs.r[kPc] = callSite(regs.r[kPc]);
@@ -112,7 +67,7 @@ private:
     TargetWord callSite(TargetWord returnAddress) const {
         if (kIs64 || !(returnAddress & 1)) return returnAddress - 4;
         std::uint32_t before = 0;
-        const bool wide = memory_.read32((returnAddress & ~TargetWord{1}) - 4, before) && (before & 0xC000F000u) == 0xC000F000u;
+        const bool wide = core_.memory.read32((returnAddress & ~TargetWord{1}) - 4, before) && (before & 0xC000F000u) == 0xC000F000u;
         return returnAddress - (wide ? 4 : 2);
     }
     // The function holding `pc`: by the symbol table, else by the exception index (whose entries
@@ -131,11 +86,9 @@ private:
     }
 
     coresift::Console& console_;
-    std::unique_ptr<coresift::ElfImage> core_, program_;
-    testsupport::OwnedMemory memory_;
+    testsupport::StaticQemuCore core_;
     std::unique_ptr<ModuleUnwinder> unwinder_;
     coresift::SymbolTable symbols_;
-    std::vector<std::pair<std::uint32_t, RegisterState>> threads_;
 };
 
 class QemuDbStep : public testsupport::UnwindTest {};
@@ -152,7 +105,7 @@ TEST_F(QemuDbStep, StaticProgramsUnwindAsGdbDoes) {
         if (!fs::exists(data / name / "expected/gdb-bt.txt")) continue;
         StaticDb db(console(), data / name);
         ASSERT_TRUE(db.usable()) << name;
-        const auto gdb = gdbThreads(data / name / "expected/gdb-bt.txt");
+        const auto gdb = testsupport::gdbThreadFrames(data / name / "expected/gdb-bt.txt");
         ASSERT_EQ(gdb.size(), db.threads().size()) << name;
         ++ran;
         std::size_t compared = 0, agree = 0, byPrologue = 0;

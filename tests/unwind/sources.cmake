@@ -5,7 +5,8 @@ list(APPEND SUPPORT_SOURCES
   unwind/unwind_support.cpp
   unwind/unwind_fixtures.cpp
   unwind/readelf_frames.cpp
-  unwind/offline_case.cpp)
+  unwind/offline_case.cpp
+  unwind/qemu_dbs.cpp)
 list(APPEND WIDTH_TEST_SOURCES
   unwind/cfi_reader_test.cpp
   unwind/cfi_program_test.cpp

@@ -14,6 +14,7 @@
 #include "tests/driver/report_text.h"
 #include "tests/support/run_capture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/unwind/qemu_dbs.h"
 #include "tools/fixturekit/backtrace_compare.h"
 
 namespace {
@@ -25,13 +26,6 @@ using Bytes = std::string;
 
 const fs::path kData(FERROVANE_TEST_DATA_DIR);
 constexpr std::size_t kFrameLimit = 200;
-
-std::vector<std::string> split(const std::string& text, char delimiter) {
-    std::vector<std::string> parts;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, delimiter);) parts.push_back(part);
-    return parts;
-}
 
 template <typename T>
 T get(const Bytes& bytes, std::size_t at) {
@@ -101,21 +95,7 @@ int copyWithoutTables(const fs::path& db, const fs::path& folder) {
     return changed;
 }
 
-struct QemuDb {
-    std::string name;
-    std::vector<std::string> modules;
-};
-
-std::vector<QemuDb> qemuDbs() {
-    std::vector<QemuDb> dbs;
-    for (const std::string& line : split(readFile(kData / "manifest.tsv"), '\n')) {
-        if (line.empty() || line[0] == '#' || line.rfind("name\t", 0) == 0) continue;
-        auto field = split(line, '\t');
-        if (field.size() > 10 && (field[1] == "arm64") == kIs64 && field[8] == "completed")
-            dbs.push_back({field[0], split(field[10], ',')});
-    }
-    return dbs;
-}
+using testsupport::QemuDb;
 
 // The analyzer's report of the db in `folder` (run in place).
 std::string analyze(const fs::path& folder) {
@@ -133,7 +113,7 @@ std::string threadSection(const std::string& report) {
 
 TEST(TablelessBacktrace, QemuDbsWithoutUnwindTablesAgreeWithGdb) {
     if (!fs::exists(kData / "manifest.tsv")) GTEST_SKIP() << "no unpacked test data in " << kData;
-    for (const QemuDb& db : qemuDbs()) {
+    for (const QemuDb& db : testsupport::completedQemuDbs()) {
         testsupport::TempFolder folder;
         ASSERT_GE(copyWithoutTables(kData / db.name / "db", folder.path()), 1) << db.name;
         const std::string report = analyze(folder.path());
