@@ -24,10 +24,10 @@ namespace {
 using namespace coresift;
 
 constexpr std::size_t kSections = static_cast<std::size_t>(DebugSection::Count);
-// Entries walked per input and per unit: every entry runs the same readers, so a few hundred of
+// Entries walked per input and per unit: every entry runs the same readers, so a hundred or so of
 // each unit reach all of them, and a large unit does not starve the units after it.
-constexpr int kMaxEntries = 1024;
-constexpr int kMaxUnitEntries = 256;
+constexpr int kMaxEntries = 512;
+constexpr int kMaxUnitEntries = 128;
 // Addresses looked up (unit, scope, line): the first low_pc values found, not every one.
 constexpr std::size_t kMaxAddresses = 64;
 
