@@ -11,8 +11,9 @@ std::uint32_t narrow(std::uint64_t value) { return value > UINT32_MAX ? UINT32_M
 
 }  // namespace
 
-AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t offset) {
+AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t offset, std::uint64_t maxBytes) {
     if (offset >= section.size()) return;
+    if (maxBytes < section.size() - offset) section = section.sub(0, offset + maxBytes).value_or(common::ByteView());
     common::ByteReader in(section, static_cast<std::size_t>(offset));
     while (in.ok() && !in.atEnd()) {
         std::uint64_t code = in.uleb128();
@@ -43,6 +44,7 @@ AbbreviationTable::AbbreviationTable(common::ByteView section, std::uint64_t off
         if (abbreviation.code != list_.size() + 1) dense_ = false;
         list_.push_back(abbreviation);
     }
+    bytesRead_ = std::min<std::uint64_t>(in.offset(), section.size()) - offset;
     if (!dense_) {
         sorted_.resize(list_.size());
         for (std::uint32_t i = 0; i < list_.size(); ++i) sorted_[i] = i;
@@ -62,7 +64,10 @@ const Abbreviation* AbbreviationTable::find(std::uint64_t code) const {
 
 const AbbreviationTable& AbbreviationCache::at(std::uint64_t offset) {
     auto& slot = tables_[offset];
-    if (!slot) slot = std::make_unique<AbbreviationTable>(section_, offset);
+    if (!slot) {
+        slot = std::make_unique<AbbreviationTable>(section_, offset, budget_);
+        budget_ -= std::min(budget_, slot->bytesRead());
+    }
     return *slot;
 }
 

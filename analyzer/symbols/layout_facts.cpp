@@ -1,5 +1,9 @@
 #include "analyzer/symbols/layout_facts.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "analyzer/symbols/dwarf_constants.h"
 
 namespace coresift {
@@ -88,7 +92,14 @@ private:
         if (!type) return;
         const std::int64_t childBase = throughPointer ? 0 : fact.value;
         if (!named) {
+            // An unnamed member holds its type by value, so a type that is already being opened
+            // further up cannot be inside itself: only a damaged file says so, and following it
+            // would open the same members again at every level.
+            const std::pair<DebugSection, std::uint64_t> key{type.unit->header.section, type.offset};
+            if (std::find(openUnnamed_.begin(), openUnnamed_.end(), key) != openUnnamed_.end()) return;
+            openUnnamed_.push_back(key);
             level(type, levelFirst, childBase, depth + 1);  // the anonymous member's members belong here
+            openUnnamed_.pop_back();
             return;
         }
         if (fact.firstChild >= 0 && !level(type, fact.firstChild, childBase, depth + 1)) fact.resolved = false;
@@ -113,6 +124,7 @@ private:
     const DwarfInfo& dwarf_;
     std::span<LayoutFact> facts_;
     long visits_ = 0;
+    std::vector<std::pair<DebugSection, std::uint64_t>> openUnnamed_;  // types of the unnamed members being opened
 };
 
 }  // namespace

@@ -21,7 +21,9 @@
 //     among the children of the type reached with this fact's value as base (members of members
 //     add up), or with base 0 when a pointer was passed on the way. An unnamed member (an
 //     anonymous union or structure) stays unresolved and open for more such members: its own
-//     members are matched against the facts of the current level, at its offset.
+//     members are matched against the facts of the current level, at its offset. A type that an
+//     unnamed member further up is already opening is not opened again (only a damaged file
+//     puts a structure inside itself).
 // A level succeeds when every named fact of it without kFactOptional is resolved.
 #pragma once
 

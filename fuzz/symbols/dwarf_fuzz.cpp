@@ -24,7 +24,12 @@ namespace {
 using namespace coresift;
 
 constexpr std::size_t kSections = static_cast<std::size_t>(DebugSection::Count);
-constexpr int kMaxEntries = 4000;
+// Entries walked per input and per unit: every entry runs the same readers, so a hundred or so of
+// each unit reach all of them, and a large unit does not starve the units after it.
+constexpr int kMaxEntries = 512;
+constexpr int kMaxUnitEntries = 128;
+// Addresses looked up (unit, scope, line): the first low_pc values found, not every one.
+constexpr std::size_t kMaxAddresses = 64;
 
 Console& quietConsole() {
     static MessageCatalog catalog;
@@ -53,6 +58,7 @@ struct Exerciser {
     const InputMemory& memory;
     std::vector<std::uint64_t> addresses{0, 0x1000, 0x8000, 0x10000, ~std::uint64_t{0}};
     int entries = 0;
+    int unitEntries = 0;
 
     void expression(common::ByteView code, const Unit& unit) {
         ExpressionContext context;
@@ -72,7 +78,7 @@ struct Exerciser {
             switch (v.name) {
             case dw::kAtName: case dw::kAtLinkageName: case dw::kAtCompDir: dwarf.textOf(*entry.unit, v); break;
             case dw::kAtLowPc:
-                if (auto a = dwarf.addressOf(*entry.unit, v)) addresses.push_back(*a);
+                if (auto a = dwarf.addressOf(*entry.unit, v); a && addresses.size() < kMaxAddresses) addresses.push_back(*a);
                 break;
             case dw::kAtType: case dw::kAtAbstractOrigin: case dw::kAtSpecification: dwarf.referenceOf(*entry.unit, v); break;
             case dw::kAtLocation: case dw::kAtFrameBase: case dw::kAtDataMemberLocation:
@@ -88,8 +94,10 @@ struct Exerciser {
     }
 
     void walk(const Entry& parent, int depth) {
-        for (Entry child = dwarf.firstChild(parent); child && entries < kMaxEntries; child = dwarf.nextSibling(child)) {
+        for (Entry child = dwarf.firstChild(parent); child && entries < kMaxEntries && unitEntries < kMaxUnitEntries;
+             child = dwarf.nextSibling(child)) {
             ++entries;
+            ++unitEntries;
             attributes(child);
             if (depth < 32) walk(child, depth + 1);
         }
@@ -117,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Exerciser exercise{*dwarf, memory};
     for (const Unit& unit : dwarf->units()) {
         Entry top = dwarf->unitEntry(unit);
+        exercise.unitEntries = 0;
         exercise.attributes(top);
         exercise.walk(top, 0);
         dwarf->endOfSubtree(top);
@@ -136,7 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dwarf->lineTables().lineAt(address);
     }
     dwarf->lineTables().fileOf(0, 1);
-    LayoutFactTable table;
+    // The table's rows are fixed: it is made once, and each group's facts are reset by resolve().
+    static LayoutFactTable table;
     for (int group = 0; group < kFactGroupCount; ++group) table.resolve(static_cast<FactGroup>(group), *dwarf);
     table.arrayLength(Fact::kCacheEntries);
     table.unresolvedPath(FactGroup::kArt);

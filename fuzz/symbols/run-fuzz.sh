@@ -47,5 +47,5 @@ for folder in folders:
 PY
   touch "$seeds/.done"
 fi
-exec "$root/build-fuzz/bin/dwarf_fuzz" -runs="$runs" -max_len=131072 -artifact_prefix="$root/build-fuzz/artifacts/" \
+exec "$root/build-fuzz/bin/dwarf_fuzz" -runs="$runs" -max_len=32768 -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$root/build-fuzz/artifacts/" \
   -print_final_stats=1 "$@" "$corpus" "$seeds"

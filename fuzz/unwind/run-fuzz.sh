@@ -20,5 +20,5 @@ corpus="$root/build-fuzz/corpus/unwind_step_$bits"
 mkdir -p "$corpus" "$root/build-fuzz/artifacts"
 python3 "$root/fuzz/unwind/make-seeds.py" "$bits" "$seeds"
 target="$(find "$root/build-fuzz" -name "unwind_step_fuzz$bits" -type f -perm -u+x | head -1)"
-exec "$target" -max_len=16384 -artifact_prefix="$root/build-fuzz/artifacts/" -print_final_stats=1 \
+exec "$target" -max_len=16384 -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$root/build-fuzz/artifacts/" -print_final_stats=1 \
   "$@" "$corpus" "$seeds"

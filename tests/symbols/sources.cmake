@@ -86,7 +86,8 @@ list(APPEND WIDTH_TEST_SOURCES
   symbols/symbol_lookup_test.cpp
   symbols/symbol_oracle_test.cpp
   symbols/dwarf_types_test.cpp
-  symbols/layout_fact_table_test.cpp)
+  symbols/layout_fact_table_test.cpp
+  symbols/dwarf_damage_test.cpp)
 
 # The oracles of the symbol look-up's differential tests, and its cross-compiled libraries.
 set(FERROVANE_SYMBOL_ORACLES "")
