@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "analyzer/driver/run_context.h"
 #include "analyzer/process/db_text.h"
@@ -22,7 +23,7 @@ LogTables& tablesOf(RunContext& context) {
 bool loadFile(LineTable& table, const char* name) {
     std::optional<DbTextFile> file = DbTextFile::open(name);
     if (!file) return false;
-    table.load(file->text());
+    table.load(std::move(*file));
     return true;
 }
 
@@ -39,10 +40,21 @@ bool LineTable::keeps(std::string_view line) const {
 
 void LineTable::load(std::string_view text) {
     clear();
+    buffer_.assign(text);
+    index(buffer_);
+}
+
+void LineTable::load(DbTextFile file) {
+    clear();
+    file_ = std::move(file);
+    index(file_->text());
+}
+
+// The text before the first newline is never kept: a capture starts in the middle of a line.
+void LineTable::index(std::string_view text) {
     const std::size_t firstNewline = text.find('\n');
     if (firstNewline == std::string_view::npos) return;
-    buffer_.assign(text.substr(firstNewline + 1));
-    LineReader reader(buffer_, std::numeric_limits<std::size_t>::max());
+    LineReader reader(text.substr(firstNewline + 1), std::numeric_limits<std::size_t>::max());
     std::string_view line;
     while (reader.next(line))
         if (keeps(line)) lines_.push_back(line);
@@ -50,6 +62,7 @@ void LineTable::load(std::string_view text) {
 
 void LineTable::clear() {
     lines_.clear();
+    file_.reset();
     buffer_.clear();
     buffer_.shrink_to_fit();
 }

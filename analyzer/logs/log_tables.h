@@ -1,5 +1,5 @@
-// The device's kernel log and Android log as line tables: each file read whole at the start of
-// the run, the lines worth looking at kept in file order. The crash diagnosis reads the kernel
+// The device's kernel log and Android log as line tables: each file mapped at the start of the
+// run, the lines worth looking at kept in file order. The crash diagnosis reads the kernel
 // lines (was the signal sent by another process?); the report's log section reads both.
 //
 // A kernel line is kept when it starts with '<' and is longer than 19 characters; an Android line
@@ -10,9 +10,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "analyzer/process/db_text.h"
 
 namespace coresift {
 
@@ -24,8 +27,10 @@ public:
 
     explicit LineTable(Kind kind) : kind_(kind) {}
 
-    // Keeps the lines of `text` that this table's kind keeps; earlier lines are dropped.
+    // Keeps the lines of `text` that this table's kind keeps; earlier lines are dropped. A file
+    // is read through its mapping, which the table keeps; other text is copied.
     void load(std::string_view text);
+    void load(DbTextFile file);
     void clear();
 
     std::size_t size() const { return lines_.size(); }
@@ -38,9 +43,11 @@ public:
 
 private:
     bool keeps(std::string_view line) const;
+    void index(std::string_view text);
 
     Kind kind_;
-    std::string buffer_;  // the file's text; the lines point into it
+    std::optional<DbTextFile> file_;  // the mapped log file the lines point into, or
+    std::string buffer_;              // the copied text they point into
     std::vector<std::string_view> lines_;
 };
 

@@ -122,8 +122,7 @@ public:
         if (hit->name != kUnknownFunction) {
             extent.name = std::string(source->shownName(hit->name));
             // The end is sure only when the name leads back to this very symbol.
-            TargetWord size = 0;
-            if (symbolNamed(*source, hit->name, lookup::kFunctionMask, &size) == hit->start) extent.size = hit->size;
+            if (symbolNamed(*source, hit->name, lookup::kFunctionMask) == hit->start) extent.size = hit->size;
         }
         return extent;
     }
@@ -137,9 +136,7 @@ public:
     }
 
     std::string formatValue(TargetWord value) override {
-        RunProcess* process = runProcessOf(context_);
-        if (!process) return coresift::formatValue([](TargetWord) -> SymbolSource* { return nullptr; }, value);
-        return coresift::formatValue([process](TargetWord address) { return process->symbolsAt(address); }, value);
+        return coresift::formatValue([this](TargetWord address) { return sourceAt(address); }, value);
     }
 
     const decode::SymbolNamer* namer() override {
